@@ -1,0 +1,4 @@
+#include "runtime/core/cp936codec.h"
+
+namespace pennaro {
+} // namespace pennaro

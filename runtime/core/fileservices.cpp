@@ -1,0 +1,4 @@
+#include "runtime/core/fileservices.h"
+
+namespace pennaro {
+} // namespace pennaro

@@ -1,0 +1,4 @@
+#include "runtime/core/processlauncher.h"
+
+namespace pennaro {
+} // namespace pennaro

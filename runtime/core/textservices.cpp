@@ -1,0 +1,4 @@
+#include "runtime/core/textservices.h"
+
+namespace pennaro {
+} // namespace pennaro
