@@ -1,4 +1,377 @@
 #include "runtime/core/cp936codec.h"
 
+#include <array>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include <iconv.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace pennaro {
+
+namespace {
+
+constexpr int kLeadFirst = 0x81;
+constexpr int kLeadCount = 0xFE - kLeadFirst + 1;
+constexpr int kTrailFirst = 0x40;
+constexpr int kTrailCount = 0xFE - kTrailFirst + 1;
+
+constexpr char16_t kLoneCarriageReturn = Cp936Codec::kRawByteBase + u'\r';
+constexpr char16_t kLineSeparator = 0x2028;
+constexpr char16_t kParagraphSeparator = 0x2029;
+
+// GB18030 four-byte forms are numbered linearly from 81 30 81 30; the BMP takes the first 39420,
+// the supplementary planes start at 90 30 81 30.
+constexpr quint32 kFourByteBmpCount = 39420;
+constexpr quint32 kFourByteSupplementaryFirst = 189000;
+
+constexpr bool isRawCodePoint(char32_t c) { return c >= 0xF700 && c <= 0xF7FF; }
+
+// Code points a QTextDocument does not keep as they are; in widget mode they come only from our
+// own line-break mapping.
+constexpr bool isWidgetUnsafe(char32_t c) {
+    return c == kLineSeparator || c == kParagraphSeparator || c == 0xFDD0 || c == 0xFDD1;
+}
+
+// Converts one short sequence with iconv; empty on failure.
+class IconvConverter final {
+public:
+    IconvConverter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
+    ~IconvConverter() {
+        if (valid())
+            iconv_close(m_cd);
+    }
+    IconvConverter(const IconvConverter&) = delete;
+    IconvConverter& operator=(const IconvConverter&) = delete;
+
+    bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+
+    // Number of output bytes, or -1.
+    int convert(const void* in, size_t inLength, unsigned char* out, size_t outCapacity) {
+        if (!valid())
+            return -1;
+        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+        char* ip = static_cast<char*>(const_cast<void*>(in));
+        char* op = reinterpret_cast<char*>(out);
+        size_t il = inLength;
+        size_t ol = outCapacity;
+        if (iconv(m_cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || il != 0)
+            return -1;
+        return static_cast<int>(outCapacity - ol);
+    }
+
+private:
+    iconv_t m_cd;
+};
+
+// Code page 936 as the system's converter defines it.
+struct Cp936Tables {
+    // 0 where the pair does not decode.
+    std::array<char16_t, kLeadCount * kTrailCount> pairToCode{};
+    // For a BMP code point: 0 when code page 936 lacks it, else its one- or two-byte form.
+    std::array<quint16, 0x10000> codeToBytes{};
+
+    Cp936Tables() {
+        IconvConverter decoder("UTF-16LE", "CP936");
+        for (int lead = kLeadFirst; lead <= 0xFE; ++lead) {
+            for (int trail = kTrailFirst; trail <= 0xFE; ++trail) {
+                const unsigned char in[2] = {static_cast<unsigned char>(lead),
+                                             static_cast<unsigned char>(trail)};
+                unsigned char out[8];
+                if (decoder.convert(in, 2, out, sizeof out) != 2)
+                    continue;
+                const char16_t c = static_cast<char16_t>(out[0] | (out[1] << 8));
+                // A code that shares its character with another would not survive a round trip.
+                if (c < 0x80 || isRawCodePoint(c) || codeToBytes[c] != 0)
+                    continue;
+                pairToCode[(lead - kLeadFirst) * kTrailCount + (trail - kTrailFirst)] = c;
+                codeToBytes[c] = static_cast<quint16>((lead << 8) | trail);
+            }
+        }
+        const unsigned char euro = 0x80;
+        unsigned char out[8];
+        if (decoder.convert(&euro, 1, out, sizeof out) == 2)
+            codeToBytes[out[0] | (out[1] << 8)] = 0x80;
+    }
+};
+
+// What GB18030 adds for the BMP; built on first need, since most texts never use it.
+struct Gb18030Tables {
+    // Linear four-byte index -> code point, 0 where none.
+    std::array<char16_t, kFourByteBmpCount> fourByteToCode{};
+    // For a BMP code point that code page 936 lacks: its GB18030 form, 0 when it has none.
+    // Four-byte forms are stored as 0x80000000 | linear index.
+    std::array<quint32, 0x10000> codeToForm{};
+
+    explicit Gb18030Tables(const Cp936Tables& cp936) {
+        IconvConverter decoder("UTF-16LE", "GB18030");
+        for (quint32 linear = 0; linear < kFourByteBmpCount; ++linear) {
+            const unsigned char in[4] = {static_cast<unsigned char>(0x81 + linear / 12600),
+                                         static_cast<unsigned char>(0x30 + linear / 1260 % 10),
+                                         static_cast<unsigned char>(0x81 + linear / 10 % 126),
+                                         static_cast<unsigned char>(0x30 + linear % 10)};
+            unsigned char out[8];
+            if (decoder.convert(in, 4, out, sizeof out) != 2)
+                continue;
+            const char16_t c = static_cast<char16_t>(out[0] | (out[1] << 8));
+            if (cp936.codeToBytes[c] != 0 || c < 0x80)
+                continue;
+            fourByteToCode[linear] = c;
+            codeToForm[c] = 0x80000000u | linear;
+        }
+        // The rest that GB18030 holds as two-byte codes outside code page 936 (user-defined areas).
+        IconvConverter encoder("GB18030", "UTF-16LE");
+        for (quint32 c = 0x80; c < 0x10000; ++c) {
+            if ((c >= 0xD800 && c <= 0xDFFF) || cp936.codeToBytes[c] != 0 || codeToForm[c] != 0)
+                continue;
+            const unsigned char in[2] = {static_cast<unsigned char>(c & 0xFF),
+                                         static_cast<unsigned char>(c >> 8)};
+            unsigned char out[8];
+            if (encoder.convert(in, 2, out, sizeof out) == 2)
+                codeToForm[c] = static_cast<quint32>((out[0] << 8) | out[1]);
+        }
+    }
+};
+
+const Cp936Tables& cp936Tables() {
+    static const auto tables = std::make_unique<Cp936Tables>();
+    return *tables;
+}
+
+const Gb18030Tables& gb18030Tables() {
+    static const auto tables = std::make_unique<Gb18030Tables>(cp936Tables());
+    return *tables;
+}
+
+// Decodes the character at s[i] (not ASCII-only) into code point and length; length 1 with a raw
+// code point when the byte does not start a character we can give back unchanged.
+struct Decoded {
+    char32_t code;
+    int length;
+};
+
+Decoded decodeNonAscii(const unsigned char* s, qsizetype i, qsizetype n, bool widget) {
+    const unsigned b = s[i];
+    if (b == 0x80)
+        return {0x20AC, 1};
+    if (b >= kLeadFirst && b <= 0xFE && i + 1 < n) {
+        const unsigned t = s[i + 1];
+        if (t >= kTrailFirst && t <= 0xFE) {
+            const char16_t c = cp936Tables().pairToCode[(b - kLeadFirst) * kTrailCount +
+                                                        (t - kTrailFirst)];
+            if (c != 0)
+                return {c, 2};
+        } else if (t >= 0x30 && t <= 0x39 && i + 3 < n && s[i + 2] >= 0x81 && s[i + 2] <= 0xFE &&
+                   s[i + 3] >= 0x30 && s[i + 3] <= 0x39) {
+            const quint32 linear = (b - 0x81) * 12600 + (t - 0x30) * 1260 +
+                                   (s[i + 2] - 0x81) * 10 + (s[i + 3] - 0x30);
+            char32_t c = 0;
+            if (linear < kFourByteBmpCount)
+                c = gb18030Tables().fourByteToCode[linear];
+            else if (linear >= kFourByteSupplementaryFirst &&
+                     linear < kFourByteSupplementaryFirst + 0x100000)
+                c = 0x10000 + (linear - kFourByteSupplementaryFirst);
+            if (c != 0 && !isRawCodePoint(c) && !(widget && isWidgetUnsafe(c)))
+                return {c, 4};
+        }
+    }
+    return {Cp936Codec::kRawByteBase + b, 1};
+}
+
+#if defined(__SSE2__)
+// Widens the run of plain ASCII bytes at s[i] (no line breaks in widget mode) to `out`, 16 at a
+// time; returns the new i. The output never runs ahead of the input, so `out` has room.
+qsizetype widenAsciiRun(const unsigned char* s, qsizetype i, qsizetype n, char16_t*& out,
+                        bool widget) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    while (i + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        int stop = _mm_movemask_epi8(v);
+        if (widget)
+            stop |= _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+        if (stop != 0)
+            break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, zero));
+        out += 16;
+        i += 16;
+    }
+    return i;
+}
+#endif
+
+} // namespace
+
+QString Cp936Codec::decode(QByteArrayView bytes, LineBreaks breaks) {
+    const bool widget = breaks == LineBreaks::Widget;
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype n = bytes.size();
+    // No character takes more UTF-16 units than bytes.
+    QString result(n, Qt::Uninitialized);
+    auto* out = reinterpret_cast<char16_t*>(result.data());
+    char16_t* o = out;
+    qsizetype i = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        i = widenAsciiRun(s, i, n, o, widget);
+        if (i >= n)
+            break;
+#endif
+        const unsigned b = s[i];
+        if (b < 0x80) {
+            if (widget && b == '\r') {
+                if (i + 1 < n && s[i + 1] == '\n') {
+                    *o++ = kParagraphSeparator;
+                    i += 2;
+                } else {
+                    *o++ = kLoneCarriageReturn;
+                    ++i;
+                }
+            } else if (widget && b == '\n') {
+                *o++ = kLineSeparator;
+                ++i;
+            } else {
+                *o++ = static_cast<char16_t>(b);
+                ++i;
+            }
+            continue;
+        }
+        const Decoded d = decodeNonAscii(s, i, n, widget);
+        if (d.code >= 0x10000) {
+            *o++ = QChar::highSurrogate(d.code);
+            *o++ = QChar::lowSurrogate(d.code);
+        } else {
+            *o++ = static_cast<char16_t>(d.code);
+        }
+        i += d.length;
+    }
+    result.truncate(o - out);
+    return result;
+}
+
+Text Cp936Codec::encode(QStringView text, LineBreaks breaks) {
+    const bool widget = breaks == LineBreaks::Widget;
+    const auto* s = reinterpret_cast<const char16_t*>(text.utf16());
+    const qsizetype n = text.size();
+    Text result;
+    // Most texts are ASCII or two-byte characters; grow for the rest.
+    result.resize(n * 2 + 8);
+    auto* out = reinterpret_cast<unsigned char*>(result.data());
+    qsizetype o = 0;
+    auto reserve = [&](qsizetype more) {
+        if (o + more > result.size()) {
+            result.resize(std::max(result.size() * 2, o + more));
+            out = reinterpret_cast<unsigned char*>(result.data());
+        }
+    };
+    auto putFourByte = [&](quint32 linear) {
+        reserve(4);
+        out[o++] = static_cast<unsigned char>(0x81 + linear / 12600);
+        out[o++] = static_cast<unsigned char>(0x30 + linear / 1260 % 10);
+        out[o++] = static_cast<unsigned char>(0x81 + linear / 10 % 126);
+        out[o++] = static_cast<unsigned char>(0x30 + linear % 10);
+    };
+    const Cp936Tables& tables = cp936Tables();
+    qsizetype i = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        while (i + 8 <= n && o + 8 <= result.size()) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            const __m128i high = _mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF80)));
+            const __m128i nonAscii = _mm_cmpeq_epi16(high, _mm_setzero_si128());
+            const __m128i nul = _mm_cmpeq_epi16(v, _mm_setzero_si128());
+            if (_mm_movemask_epi8(nonAscii) != 0xFFFF || _mm_movemask_epi8(nul) != 0)
+                break;
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(v, v));
+            o += 8;
+            i += 8;
+        }
+        if (i >= n)
+            break;
+#endif
+        const char16_t c = s[i++];
+        if (c < 0x80) {
+            if (c != 0) {
+                reserve(1);
+                out[o++] = static_cast<unsigned char>(c);
+            }
+            continue;
+        }
+        if (widget && c == kParagraphSeparator) {
+            reserve(2);
+            out[o++] = '\r';
+            out[o++] = '\n';
+            continue;
+        }
+        if (widget && c == kLineSeparator) {
+            reserve(1);
+            out[o++] = '\n';
+            continue;
+        }
+        if (c > kRawByteBase && c <= 0xF7FF) {
+            reserve(1);
+            out[o++] = static_cast<unsigned char>(c - kRawByteBase);
+            continue;
+        }
+        if (QChar::isHighSurrogate(c)) {
+            if (i < n && QChar::isLowSurrogate(s[i])) {
+                const char32_t code = QChar::surrogateToUcs4(c, s[i++]);
+                putFourByte(kFourByteSupplementaryFirst + (code - 0x10000));
+            }
+            continue;
+        }
+        if (QChar::isLowSurrogate(c))
+            continue;
+        if (const quint16 form = tables.codeToBytes[c]; form != 0) {
+            reserve(2);
+            if (form < 0x100) {
+                out[o++] = static_cast<unsigned char>(form);
+            } else {
+                out[o++] = static_cast<unsigned char>(form >> 8);
+                out[o++] = static_cast<unsigned char>(form & 0xFF);
+            }
+            continue;
+        }
+        const quint32 form = gb18030Tables().codeToForm[c];
+        if (form & 0x80000000u) {
+            putFourByte(form & 0x7FFFFFFFu);
+        } else if (form != 0) {
+            reserve(2);
+            out[o++] = static_cast<unsigned char>(form >> 8);
+            out[o++] = static_cast<unsigned char>(form & 0xFF);
+        }
+    }
+    result.truncate(o);
+    return result;
+}
+
+qsizetype Cp936Codec::byteOffsetOfUnit(QByteArrayView bytes, qsizetype unitIndex) {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype n = bytes.size();
+    qsizetype i = 0;
+    qsizetype units = 0;
+    while (i < n) {
+        if (s[i] < 0x80) {
+            if (units == unitIndex)
+                return i;
+            ++units;
+            ++i;
+            continue;
+        }
+        const Decoded d = decodeNonAscii(s, i, n, false);
+        const int width = d.code >= 0x10000 ? 2 : 1;
+        if (unitIndex < units + width)
+            return i;
+        units += width;
+        i += d.length;
+    }
+    return n;
+}
+
 } // namespace pennaro
