@@ -255,100 +255,190 @@ QString Cp936Codec::decode(QByteArrayView bytes, LineBreaks breaks) {
     return result;
 }
 
+namespace {
+
+// Appends the program's bytes for code points; grows as needed.
+class ByteWriter final {
+public:
+    explicit ByteWriter(qsizetype expected) { m_bytes.resize(expected + 8); }
+
+    unsigned char* reserve(qsizetype more) {
+        if (m_size + more > m_bytes.size())
+            m_bytes.resize(std::max(m_bytes.size() * 2, m_size + more));
+        return reinterpret_cast<unsigned char*>(m_bytes.data()) + m_size;
+    }
+    void advance(qsizetype count) { m_size += count; }
+    qsizetype room() const { return m_bytes.size() - m_size; }
+
+    void put(unsigned char b) {
+        *reserve(1) = b;
+        ++m_size;
+    }
+
+    // One code point of Unicode text (not U+0000, not a surrogate).
+    void putCodePoint(char32_t c, bool widget) {
+        if (c < 0x80) {
+            put(static_cast<unsigned char>(c));
+        } else if (widget && c == kParagraphSeparator) {
+            put('\r');
+            put('\n');
+        } else if (widget && c == kLineSeparator) {
+            put('\n');
+        } else if (c > Cp936Codec::kRawByteBase && c <= 0xF7FF) {
+            put(static_cast<unsigned char>(c - Cp936Codec::kRawByteBase));
+        } else if (c >= 0x10000) {
+            putFourByte(kFourByteSupplementaryFirst + (c - 0x10000));
+        } else if (const quint16 form = cp936Tables().codeToBytes[c]; form != 0) {
+            putPair(form);
+        } else if (const quint32 extended = gb18030Tables().codeToForm[c];
+                   extended & 0x80000000u) {
+            putFourByte(extended & 0x7FFFFFFFu);
+        } else if (extended != 0) {
+            putPair(static_cast<quint16>(extended));
+        }
+    }
+
+    Text take() {
+        m_bytes.truncate(m_size);
+        return std::move(m_bytes);
+    }
+
+private:
+    void putPair(quint16 form) {
+        if (form < 0x100) {
+            put(static_cast<unsigned char>(form));
+        } else {
+            put(static_cast<unsigned char>(form >> 8));
+            put(static_cast<unsigned char>(form & 0xFF));
+        }
+    }
+    void putFourByte(quint32 linear) {
+        unsigned char* out = reserve(4);
+        out[0] = static_cast<unsigned char>(0x81 + linear / 12600);
+        out[1] = static_cast<unsigned char>(0x30 + linear / 1260 % 10);
+        out[2] = static_cast<unsigned char>(0x81 + linear / 10 % 126);
+        out[3] = static_cast<unsigned char>(0x30 + linear % 10);
+        m_size += 4;
+    }
+
+    Text m_bytes;
+    qsizetype m_size = 0;
+};
+
+#if defined(__SSE2__)
+// Narrows the run of ASCII units (not U+0000) at s[i]; returns the new i.
+qsizetype narrowAsciiRun(const char16_t* s, qsizetype i, qsizetype n, ByteWriter& out) {
+    while (i + 8 <= n && out.room() >= 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i high = _mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF80)));
+        const __m128i ascii = _mm_cmpeq_epi16(high, _mm_setzero_si128());
+        const __m128i nul = _mm_cmpeq_epi16(v, _mm_setzero_si128());
+        if (_mm_movemask_epi8(ascii) != 0xFFFF || _mm_movemask_epi8(nul) != 0)
+            break;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out.reserve(8)), _mm_packus_epi16(v, v));
+        out.advance(8);
+        i += 8;
+    }
+    return i;
+}
+
+// Copies the run of ASCII bytes (not 0) at s[i]; returns the new i.
+qsizetype copyAsciiRun(const unsigned char* s, qsizetype i, qsizetype n, ByteWriter& out) {
+    while (i + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        if (_mm_movemask_epi8(v) != 0 ||
+            _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) != 0)
+            break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out.reserve(16)), v);
+        out.advance(16);
+        i += 16;
+    }
+    return i;
+}
+#endif
+
+// Decodes the UTF-8 sequence at s[i] (lead byte 0x80 or above); length 0 when it is not a
+// well-formed sequence.
+Decoded decodeUtf8(const unsigned char* s, qsizetype i, qsizetype n) {
+    const unsigned b = s[i];
+    auto cont = [&](qsizetype k) { return i + k < n && (s[i + k] & 0xC0) == 0x80; };
+    if (b >= 0xC2 && b <= 0xDF && cont(1))
+        return {static_cast<char32_t>(((b & 0x1F) << 6) | (s[i + 1] & 0x3F)), 2};
+    if (b >= 0xE0 && b <= 0xEF && cont(1) && cont(2)) {
+        const char32_t c = ((b & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F);
+        if (c >= 0x800 && (c < 0xD800 || c > 0xDFFF))
+            return {c, 3};
+    } else if (b >= 0xF0 && b <= 0xF4 && cont(1) && cont(2) && cont(3)) {
+        const char32_t c = ((b & 0x07) << 18) | ((s[i + 1] & 0x3F) << 12) |
+                           ((s[i + 2] & 0x3F) << 6) | (s[i + 3] & 0x3F);
+        if (c >= 0x10000 && c <= 0x10FFFF)
+            return {c, 4};
+    }
+    return {0, 0};
+}
+
+} // namespace
+
 Text Cp936Codec::encode(QStringView text, LineBreaks breaks) {
     const bool widget = breaks == LineBreaks::Widget;
     const auto* s = reinterpret_cast<const char16_t*>(text.utf16());
     const qsizetype n = text.size();
-    Text result;
-    // Most texts are ASCII or two-byte characters; grow for the rest.
-    result.resize(n * 2 + 8);
-    auto* out = reinterpret_cast<unsigned char*>(result.data());
-    qsizetype o = 0;
-    auto reserve = [&](qsizetype more) {
-        if (o + more > result.size()) {
-            result.resize(std::max(result.size() * 2, o + more));
-            out = reinterpret_cast<unsigned char*>(result.data());
-        }
-    };
-    auto putFourByte = [&](quint32 linear) {
-        reserve(4);
-        out[o++] = static_cast<unsigned char>(0x81 + linear / 12600);
-        out[o++] = static_cast<unsigned char>(0x30 + linear / 1260 % 10);
-        out[o++] = static_cast<unsigned char>(0x81 + linear / 10 % 126);
-        out[o++] = static_cast<unsigned char>(0x30 + linear % 10);
-    };
-    const Cp936Tables& tables = cp936Tables();
+    // Most texts are ASCII or two-byte characters; the writer grows for the rest.
+    ByteWriter out(n * 2);
     qsizetype i = 0;
     while (i < n) {
 #if defined(__SSE2__)
-        while (i + 8 <= n && o + 8 <= result.size()) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-            const __m128i high = _mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF80)));
-            const __m128i nonAscii = _mm_cmpeq_epi16(high, _mm_setzero_si128());
-            const __m128i nul = _mm_cmpeq_epi16(v, _mm_setzero_si128());
-            if (_mm_movemask_epi8(nonAscii) != 0xFFFF || _mm_movemask_epi8(nul) != 0)
-                break;
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(v, v));
-            o += 8;
-            i += 8;
-        }
+        i = narrowAsciiRun(s, i, n, out);
         if (i >= n)
             break;
 #endif
         const char16_t c = s[i++];
-        if (c < 0x80) {
-            if (c != 0) {
-                reserve(1);
-                out[o++] = static_cast<unsigned char>(c);
-            }
+        if (c == 0)
             continue;
-        }
-        if (widget && c == kParagraphSeparator) {
-            reserve(2);
-            out[o++] = '\r';
-            out[o++] = '\n';
-            continue;
-        }
-        if (widget && c == kLineSeparator) {
-            reserve(1);
-            out[o++] = '\n';
-            continue;
-        }
-        if (c > kRawByteBase && c <= 0xF7FF) {
-            reserve(1);
-            out[o++] = static_cast<unsigned char>(c - kRawByteBase);
-            continue;
-        }
         if (QChar::isHighSurrogate(c)) {
-            if (i < n && QChar::isLowSurrogate(s[i])) {
-                const char32_t code = QChar::surrogateToUcs4(c, s[i++]);
-                putFourByte(kFourByteSupplementaryFirst + (code - 0x10000));
-            }
+            if (i < n && QChar::isLowSurrogate(s[i]))
+                out.putCodePoint(QChar::surrogateToUcs4(c, s[i++]), widget);
             continue;
         }
         if (QChar::isLowSurrogate(c))
             continue;
-        if (const quint16 form = tables.codeToBytes[c]; form != 0) {
-            reserve(2);
-            if (form < 0x100) {
-                out[o++] = static_cast<unsigned char>(form);
-            } else {
-                out[o++] = static_cast<unsigned char>(form >> 8);
-                out[o++] = static_cast<unsigned char>(form & 0xFF);
-            }
+        out.putCodePoint(c, widget);
+    }
+    return out.take();
+}
+
+Text Cp936Codec::fromUtf8(QByteArrayView utf8) {
+    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+    const qsizetype n = utf8.size();
+    ByteWriter out(n);
+    // A byte-order mark at the start is no character, as Qt's decoder has it.
+    qsizetype i = utf8.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        i = copyAsciiRun(s, i, n, out);
+        if (i >= n)
+            break;
+#endif
+        const unsigned b = s[i];
+        if (b < 0x80) {
+            if (b != 0)
+                out.put(static_cast<unsigned char>(b));
+            ++i;
             continue;
         }
-        const quint32 form = gb18030Tables().codeToForm[c];
-        if (form & 0x80000000u) {
-            putFourByte(form & 0x7FFFFFFFu);
-        } else if (form != 0) {
-            reserve(2);
-            out[o++] = static_cast<unsigned char>(form >> 8);
-            out[o++] = static_cast<unsigned char>(form & 0xFF);
+        const Decoded d = decodeUtf8(s, i, n);
+        if (d.length == 0) {
+            // Ill-formed from here: Qt's decoder decides how it is replaced.
+            Text rest = encode(QString::fromUtf8(utf8.sliced(i)));
+            std::memcpy(out.reserve(rest.size()), rest.constData(),
+                        static_cast<size_t>(rest.size()));
+            out.advance(rest.size());
+            break;
         }
+        out.putCodePoint(d.code, false);
+        i += d.length;
     }
-    result.truncate(o);
-    return result;
+    return out.take();
 }
 
 qsizetype Cp936Codec::byteOffsetOfUnit(QByteArrayView bytes, qsizetype unitIndex) {

@@ -25,6 +25,8 @@ public:
     // Characters outside code page 936 take their GB18030 four-byte form; U+0000 is dropped,
     // since a text cannot hold a zero byte, and so is a lone surrogate, which has no form.
     static Text encode(QStringView text, LineBreaks breaks = LineBreaks::Keep);
+    // encode(QString::fromUtf8(utf8)), without the detour through UTF-16.
+    static Text fromUtf8(QByteArrayView utf8);
 
     // Byte offset in `bytes` of the character that holds UTF-16 unit `unitIndex` of
     // decode(bytes); bytes.size() at or past the end.

@@ -227,6 +227,24 @@ TEST(Cp936Codec, RandomBytesRoundTrip) {
     }
 }
 
+TEST(Cp936Codec, FromUtf8AgreesWithDecodingThroughQt) {
+    std::mt19937 random(11);
+    // Well-formed text of every width, then ill-formed bytes mixed in.
+    const char* pieces[] = {"a", "\r\n", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x8D\x80",
+                            "\xE1\x83\x9A", "\xEF\xBB\xBF", "\xE2\x80\xA8", "0123456789abcdef",
+                            "\x80", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE4\xB8",
+                            "\xFF"};
+    for (int round = 0; round < 5000; ++round) {
+        QByteArray in;
+        const bool wellFormed = round % 2 == 0;
+        const int count = static_cast<int>(random() % 40);
+        for (int k = 0; k < count; ++k)
+            in += pieces[random() % (wellFormed ? 9 : std::size(pieces))];
+        ASSERT_EQ(Cp936Codec::fromUtf8(in), Cp936Codec::encode(QString::fromUtf8(in)))
+            << in.toHex().constData();
+    }
+}
+
 TEST(Cp936Codec, ByteOffsetOfUnitCountsCharactersOfEveryWidth) {
     // 中 (2 bytes, 1 unit), a (1, 1), 😀 (4 bytes, 2 units), b.
     const QByteArray text = Cp936Codec::encode(u"中a😀b");
