@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <vector>
 
 namespace pennaro {
@@ -38,15 +39,67 @@ bool isAsciiDigit(QChar c) {
 
 } // namespace
 
-struct RegexObject::Engine {
-    Engine() = default;
-    Engine(const Engine&) = delete;
-    Engine& operator=(const Engine&) = delete;
-    ~Engine() { pcre2_code_free(code); }
+namespace {
 
+// A compiled pattern; immutable, so runs with the same pattern and options share it.
+struct Compiled {
+    Compiled() = default;
+    Compiled(const Compiled&) = delete;
+    Compiled& operator=(const Compiled&) = delete;
+    ~Compiled() { pcre2_code_free(code); }
+
+    pcre2_code* code = nullptr; // null when the pattern did not compile
+};
+
+std::shared_ptr<const Compiled> compile(const QString& pattern, uint32_t options) {
+    auto compiled = std::make_shared<Compiled>();
+    if (CompileContext context{pcre2_compile_context_create(nullptr)}) {
+        pcre2_set_newline(context.get(), PCRE2_NEWLINE_LF);
+        int error = 0;
+        PCRE2_SIZE errorOffset = 0;
+        compiled->code = pcre2_compile(unitsOf(pattern), static_cast<PCRE2_SIZE>(pattern.size()),
+                                       options, &error, &errorOffset, context.get());
+        // Without JIT the interpreter serves, only slower.
+        if (compiled->code)
+            pcre2_jit_compile(compiled->code, PCRE2_JIT_COMPLETE);
+    }
+    return compiled;
+}
+
+// Compiling, JIT included, costs more than running over a page: keep the last few patterns.
+std::shared_ptr<const Compiled> compileCached(const QString& pattern, uint32_t options) {
+    struct Entry {
+        QString pattern;
+        uint32_t options;
+        std::shared_ptr<const Compiled> compiled;
+    };
+    static std::vector<Entry> cache;
+    constexpr size_t kCapacity = 8;
+    for (auto it = cache.begin(); it != cache.end(); ++it) {
+        if (it->options == options && it->pattern == pattern) {
+            std::rotate(cache.begin(), it, it + 1);
+            return cache.front().compiled;
+        }
+    }
+    if (cache.size() == kCapacity)
+        cache.pop_back();
+    cache.insert(cache.begin(), Entry{pattern, options, compile(pattern, options)});
+    return cache.front().compiled;
+}
+
+// One stack for the JIT, made on first need: its size limit is what bounds a run.
+pcre2_jit_stack* jitStack() {
+    static const JitStack stack{pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr)};
+    return stack.get();
+}
+
+} // namespace
+
+struct RegexObject::Engine {
     Text pattern;
     bool global = true;
-    pcre2_code* code = nullptr; // null when the pattern did not compile
+    std::shared_ptr<const Compiled> compiled;
+    pcre2_code* code() const { return compiled->code; }
 };
 
 struct RegexObject::Matches {
@@ -79,44 +132,34 @@ bool RegexObject::compileAndExecute(QByteArrayView pattern, QByteArrayView subje
         options |= PCRE2_CASELESS;
     options |= multiline.value_or(true) ? PCRE2_MULTILINE : PCRE2_DOLLAR_ENDONLY;
 
-    const QString pattern16 = Cp936Codec::decode(pattern);
-    if (CompileContext context{pcre2_compile_context_create(nullptr)}) {
-        pcre2_set_newline(context.get(), PCRE2_NEWLINE_LF);
-        int error = 0;
-        PCRE2_SIZE errorOffset = 0;
-        engine->code = pcre2_compile(unitsOf(pattern16), static_cast<PCRE2_SIZE>(pattern16.size()),
-                                     options, &error, &errorOffset, context.get());
-        // Without JIT the interpreter serves, only slower.
-        if (engine->code)
-            pcre2_jit_compile(engine->code, PCRE2_JIT_COMPLETE);
-    }
+    engine->compiled = compileCached(Cp936Codec::decode(pattern), options);
 
     m_engine = engine;
     m_matches.reset();
     m_subject = subject.toByteArray();
-    if (!engine->code)
+    if (!engine->code())
         return false;
 
     auto found = std::make_shared<Matches>();
     found->subject = Cp936Codec::decode(subject);
     uint32_t captures = 0;
-    pcre2_pattern_info(engine->code, PCRE2_INFO_CAPTURECOUNT, &captures);
+    pcre2_pattern_info(engine->code(), PCRE2_INFO_CAPTURECOUNT, &captures);
     found->groups = static_cast<int>(captures);
 
-    MatchData data{pcre2_match_data_create_from_pattern(engine->code, nullptr)};
+    MatchData data{pcre2_match_data_create_from_pattern(engine->code(), nullptr)};
     MatchContext context{pcre2_match_context_create(nullptr)};
-    JitStack jitStack{pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr)};
     if (!data || !context)
         return false;
     pcre2_set_match_limit(context.get(), kMatchLimit);
-    if (jitStack)
-        pcre2_jit_stack_assign(context.get(), nullptr, jitStack.get());
+    if (pcre2_jit_stack* stack = jitStack())
+        pcre2_jit_stack_assign(context.get(), nullptr, stack);
 
     const PCRE2_SPTR units = unitsOf(found->subject);
     const auto length = static_cast<PCRE2_SIZE>(found->subject.size());
     PCRE2_SIZE from = 0;
     while (from <= length) {
-        const int rc = pcre2_match(engine->code, units, length, from, 0, data.get(), context.get());
+        const int rc =
+            pcre2_match(engine->code(), units, length, from, 0, data.get(), context.get());
         if (rc == PCRE2_ERROR_NOMATCH)
             break;
         if (rc < 0)

@@ -1,6 +1,8 @@
 #include "text/textbetween.h"
 
 #include "runtime/core/cp936codec.h"
+#include "runtime/core/textservices.h"
+#include "text/regexobject.h"
 #include "tests/text/textprinting.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include <QString>
 
 #include <optional>
+#include <random>
 #include <vector>
 
 using pennaro::cp936;
@@ -108,6 +111,37 @@ INSTANTIATE_TEST_SUITE_P(
         ExtractCase{
             "RightMarkerWithMax", "((a))", "((", "))", {"-a-))"}, 9, "-", "-", false, true}),
     [](const testing::TestParamInfo<ExtractCase>& info) { return std::string(info.param.name); });
+
+// What one run of the expression over the whole subject yields.
+TextArray itemsOverWholeSubject(QByteArrayView subject, QByteArrayView left, QByteArrayView right) {
+    pennaro::RegexObject regex;
+    regex.compileAndExecute(
+        pennaro::joinTexts({escapeMarker(left), "(.*?)", escapeMarker(right)}), subject);
+    TextArray items;
+    for (int i = 1; i <= regex.matchCount(); ++i)
+        items.append(regex.subMatchText(i, 1));
+    return items;
+}
+
+TEST(ExtractBetween, FindsWhatOneRunOverTheWholeSubjectFinds) {
+    std::mt19937 random(3);
+    const char* pieces[] = {"\n", "\r", "\"", ":", "A", "a", "b", "\xD6", "\xF7", "\x81", "\x30",
+                            "\xCC\xE2", " ", "x\"y"};
+    const char* markers[] = {"a:", "A", "\xD6\xF7", "\xF7\xCC", ":", "\"", "b\"", "(", "a.b", "\xD6"};
+    for (int round = 0; round < 4000; ++round) {
+        Text subject;
+        const int count = static_cast<int>(random() % 60);
+        for (int k = 0; k < count; ++k)
+            subject += pieces[random() % std::size(pieces)];
+        const QByteArrayView left = markers[random() % std::size(markers)];
+        const QByteArrayView right = markers[random() % std::size(markers)];
+        TextArray result;
+        extractBetween(subject, left, right, result);
+        ASSERT_EQ(result, itemsOverWholeSubject(subject, left, right))
+            << subject.toHex().constData() << " " << left.toByteArray().toHex().constData() << " "
+            << right.toByteArray().toHex().constData();
+    }
+}
 
 TEST(ExtractBetween, LongLineWithoutClosingQuoteEndsQuietly) {
     const Text longLine = kAuthor + Text(200 * 1024, 'x');
