@@ -35,8 +35,7 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& caption, 
     return label;
 }
 
-QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption,
-                        QRect place) {
+QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption, QRect place) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);
     button->setGeometry(place);
@@ -84,8 +83,8 @@ MainWindow::MainWindow(Text host)
     m_超级链接框2 = new HyperlinkLabel(u"联系QQ"_qs, qqLink(), this);
     m_超级链接框2->setObjectName(u"超级链接框2"_qs);
     m_超级链接框2->setGeometry(128, 336, 160, 24);
-    m_超级链接框1 = new HyperlinkLabel(
-        u"我的网站"_qs, QUrl(QString::fromUtf8(buildsettings::kSiteUrl)), this);
+    m_超级链接框1 =
+        new HyperlinkLabel(u"我的网站"_qs, QUrl(QString::fromUtf8(buildsettings::kSiteUrl)), this);
     m_超级链接框1->setObjectName(u"超级链接框1"_qs);
     m_超级链接框1->setGeometry(336, 336, 160, 24);
 
@@ -179,10 +178,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (watched == m_编辑框2 && !(key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier))) {
+        if (watched == m_编辑框2 &&
+            !(key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier))) {
             // Every line break typed is "\r\n", also with Shift held.
-            m_编辑框2->textCursor().insertBlock();
-            m_编辑框2->ensureCursorVisible();
+            m_编辑框2->insertLineBreak();
         }
         return true;
     default:

@@ -77,8 +77,8 @@ bool InputDialog::eventFilter(QObject* watched, QEvent* event) {
             const QString text = key->text();
             const bool printable = !text.isEmpty() && text.at(0).isPrint() &&
                                    !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
-            if (printable && !std::all_of(text.begin(), text.end(),
-                                          [this](QChar c) { return accepts(c); }))
+            if (printable &&
+                !std::all_of(text.begin(), text.end(), [this](QChar c) { return accepts(c); }))
                 return true;
         } else if (event->type() == QEvent::InputMethod) {
             auto* im = static_cast<QInputMethodEvent*>(event);

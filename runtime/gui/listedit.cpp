@@ -6,6 +6,8 @@
 #include <QTextBlock>
 #include <QTextCursor>
 
+#include <utility>
+
 namespace pennaro {
 
 namespace {
@@ -38,6 +40,7 @@ bool ListEdit::containsText(QByteArrayView sought) const {
 }
 
 void ListEdit::setBytes(const Text& text) {
+    m_pending.clear();
     m_ownChange = true;
     setPlainText(Cp936Codec::decode(text, kBreaks));
     m_ownChange = false;
@@ -46,18 +49,47 @@ void ListEdit::setBytes(const Text& text) {
 }
 
 void ListEdit::appendBytes(QByteArrayView text) {
+    if (text.isEmpty())
+        return;
+    image();
+    m_image.append(text);
+    if (m_pending.isEmpty())
+        QMetaObject::invokeMethod(this, &ListEdit::flushAppends, Qt::QueuedConnection);
+    m_pending.append(text);
+}
+
+void ListEdit::flushAppends() {
+    if (m_pending.isEmpty())
+        return;
+    // Taken first: the insertion itself sends the box events, which come back here.
+    const Text pending = std::exchange(m_pending, Text());
     QTextCursor cursor = textCursor();
     cursor.movePosition(QTextCursor::End);
     m_ownChange = true;
     // Appends are not undoable: switching undo off for the insertion keeps it off the stack.
     document()->setUndoRedoEnabled(false);
-    cursor.insertText(Cp936Codec::decode(text, kBreaks));
+    cursor.insertText(Cp936Codec::decode(pending, kBreaks));
     document()->setUndoRedoEnabled(true);
     m_ownChange = false;
-    if (m_imageCurrent)
-        m_image.append(text);
     setTextCursor(cursor);
     ensureCursorVisible();
+}
+
+void ListEdit::insertLineBreak() {
+    flushAppends();
+    textCursor().insertBlock();
+    ensureCursorVisible();
+}
+
+bool ListEdit::event(QEvent* event) {
+    // Whatever the box does next (paint, input, layout) must see the appends.
+    flushAppends();
+    return QPlainTextEdit::event(event);
+}
+
+bool ListEdit::viewportEvent(QEvent* event) {
+    flushAppends();
+    return QPlainTextEdit::viewportEvent(event);
 }
 
 void ListEdit::onContentsChange() {

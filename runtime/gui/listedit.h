@@ -12,6 +12,10 @@ namespace pennaro {
 // A byte image of the content is kept in step with the document, so reading or searching the box
 // does not convert it: appends made through appendBytes() extend the image; any other change of
 // the document (typing, pasting, undo) marks it stale and the next read rebuilds it.
+//
+// Laying out text is what an append costs, so appends reach the document together: before the
+// box handles its next event, and at the latest when the waiting events next run. Until then
+// the image already holds them, so reads and searches see every append at once.
 class ListEdit final : public QPlainTextEdit {
     Q_OBJECT
 
@@ -24,6 +28,14 @@ public:
     void setBytes(const Text& text);
     // At the end of the content, with the caret after it and the view following; not undoable.
     void appendBytes(QByteArrayView text);
+    // A line break typed at the caret.
+    void insertLineBreak();
+    // Puts the appends made so far into the document.
+    void flushAppends();
+
+protected:
+    bool event(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     void onContentsChange();
@@ -32,6 +44,7 @@ private:
     mutable SubstringIndex m_image;
     mutable bool m_imageCurrent = true;
     bool m_ownChange = false;
+    Text m_pending;
 };
 
 } // namespace pennaro

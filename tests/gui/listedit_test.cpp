@@ -75,9 +75,9 @@ void ListEditTest::randomBytesSurviveTheDocument() {
         QByteArray in;
         const int length = random.bounded(20);
         for (int k = 0; k < length; ++k)
-            in.append(static_cast<char>(random.bounded(2)
-                                            ? interesting[random.bounded(int(std::size(interesting)))]
-                                            : random.bounded(1, 256)));
+            in.append(static_cast<char>(
+                random.bounded(2) ? interesting[random.bounded(int(std::size(interesting)))]
+                                  : random.bounded(1, 256)));
         list.setBytes(in);
         QCOMPARE(fromDocument(list), in);
     }
@@ -113,13 +113,15 @@ void ListEditTest::appendsKeepTheImageInStepWithTheDocument() {
     list.setBytes(bytes({'a', 0xD6}));
     // A lone lead byte followed by the trail byte of a later append, a carriage return and the
     // line feed of the next append: the image holds the bytes, the document the same bytes.
-    const QByteArray pieces[] = {bytes({0xD0}), QByteArray("\r"), QByteArray("\n"),
+    const QByteArray pieces[] = {bytes({0xD0}),       QByteArray("\r"),   QByteArray("\n"),
                                  cp936(u" @张海楼🍀"), QByteArray("\r\n"), QByteArray(" @x")};
     QByteArray expected = bytes({'a', 0xD6});
     for (const QByteArray& piece : pieces) {
         editAppend(&list, {piece});
         expected += piece;
         QCOMPARE(getControlText(&list), expected);
+        // The document catches up once the waiting events run.
+        QCoreApplication::processEvents();
         QCOMPARE(fromDocument(list), expected);
     }
     QVERIFY(!list.document()->isUndoAvailable());
@@ -145,6 +147,11 @@ void ListEditTest::userEditsAreReadFromTheDocument() {
     QCOMPARE(getControlText(&list), QByteArray(" @abc\r\n"));
     editAppend(&list, {QByteArray("d")});
     QCOMPARE(getControlText(&list), QByteArray(" @abc\r\nd"));
+    // A key typed before the waiting events ran still lands after the appended text.
+    editAppend(&list, {QByteArray(" @e")});
+    QTest::keyClicks(&list, u"f"_qs);
+    QCOMPARE(getControlText(&list), QByteArray(" @abc\r\nd @ef"));
+    QCOMPARE(fromDocument(list), QByteArray(" @abc\r\nd @ef"));
 }
 
 void ListEditTest::lineEditKeepsBytes_data() {
