@@ -135,7 +135,7 @@ void MainWindow::onMainWindowCreated() {
 }
 
 void MainWindow::onExtractClicked() {
-    // The extraction run lands with the page fetcher.
+    ExtractionRun(m_编辑框1, m_编辑框2, m_标签3, m_host).run();
 }
 
 void MainWindow::onSaveClicked() {

@@ -101,7 +101,8 @@ void MainWindowTest::controlsStandAtTheirPlacesWithTheirTexts_data() {
     QTest::addColumn<QRect>("place");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("takesFocus");
-    QTest::newRow("标签1") << u"标签1"_qs << QRect(40, 16, 136, 24) << u"请输入贴吧名称："_qs << false;
+    QTest::newRow("标签1") << u"标签1"_qs << QRect(40, 16, 136, 24) << u"请输入贴吧名称："_qs
+                           << false;
     QTest::newRow("标签2") << u"标签2"_qs << QRect(216, 16, 288, 16)
                            << u"作用：发贴方便直接复制 @用户名 你懂的"_qs << false;
     QTest::newRow("编辑框1") << u"编辑框1"_qs << QRect(24, 56, 216, 24) << QString() << true;
@@ -111,8 +112,8 @@ void MainWindowTest::controlsStandAtTheirPlacesWithTheirTexts_data() {
     QTest::newRow("标签3") << u"标签3"_qs << QRect(16, 336, 88, 24) << u"标签"_qs << false;
     QTest::newRow("超级链接框2") << u"超级链接框2"_qs << QRect(128, 336, 160, 24) << u"联系QQ"_qs
                                  << false;
-    QTest::newRow("超级链接框1") << u"超级链接框1"_qs << QRect(336, 336, 160, 24)
-                                 << u"我的网站"_qs << false;
+    QTest::newRow("超级链接框1") << u"超级链接框1"_qs << QRect(336, 336, 160, 24) << u"我的网站"_qs
+                                 << false;
 }
 
 void MainWindowTest::controlsStandAtTheirPlacesWithTheirTexts() {

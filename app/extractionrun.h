@@ -1,0 +1,33 @@
+#pragma once
+
+#include "runtime/core/textdefs.h"
+
+class QLabel;
+class QLineEdit;
+
+namespace pennaro {
+
+class ListEdit;
+
+// One extraction run: asks for the page count and the first listing offset, fetches that many
+// listing pages of the forum named in the name box, and appends every thread author that the
+// list does not hold yet as " @" + name, with the progress in the label after each page.
+//
+// The values belong to the run, so a run started from inside another one's event pump has
+// its own. The run stops as soon as it finds the main window closed.
+class ExtractionRun final {
+public:
+    ExtractionRun(QLineEdit* nameBox, ListEdit* listBox, QLabel* progressLabel, Text host);
+
+    void run();
+
+private:
+    void appendNewNames(const TextArray& authorNames);
+
+    QLineEdit* m_nameBox;
+    ListEdit* m_listBox;
+    QLabel* m_progressLabel;
+    Text m_host;
+};
+
+} // namespace pennaro

@@ -1,0 +1,111 @@
+#include "app/net/httpclient.h"
+
+#include <curl/curl.h>
+
+namespace pennaro {
+
+namespace {
+
+// libcurl's global state, set up by the first fetch and cleaned up when the program ends.
+class CurlLibrary final {
+public:
+    static void ensure() { static const CurlLibrary library; }
+
+private:
+    CurlLibrary() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    ~CurlLibrary() { curl_global_cleanup(); }
+};
+
+struct Transfer {
+    HttpResponse response;
+    qsizetype maxBodyBytes = 0;
+};
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const qsizetype length = static_cast<qsizetype>(size * count);
+    const qsizetype room = transfer->maxBodyBytes - transfer->response.body.size();
+    if (length > room) {
+        // Keep what fits and end the transfer.
+        transfer->response.body.append(data, room);
+        return 0;
+    }
+    transfer->response.body.append(data, length);
+    return size * count;
+}
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const QByteArrayView line(data, static_cast<qsizetype>(size * count));
+    if (line.startsWith("HTTP/")) {
+        // A new response (after a redirect): its headers replace the earlier ones.
+        transfer->response.contentType.clear();
+    } else if (line.size() > 13 &&
+               QByteArrayView(line.first(13)).compare("content-type:", Qt::CaseInsensitive) == 0) {
+        transfer->response.contentType = line.sliced(13).trimmed().toByteArray();
+    }
+    return size * count;
+}
+
+} // namespace
+
+HttpClient::HttpClient(Limits limits) : m_limits(limits) {}
+
+const HttpClient& HttpClient::shared() {
+    static const HttpClient client;
+    return client;
+}
+
+HttpResponse HttpClient::get(const Text& url) const {
+    if (url.isEmpty())
+        return {};
+    CurlLibrary::ensure();
+    CURL* curl = curl_easy_init();
+    if (curl == nullptr)
+        return {};
+    Transfer transfer;
+    transfer.maxBodyBytes = m_limits.maxBodyBytes;
+    // The URL's path and query go out as they stand; a fragment is not part of a request.
+    Text target = url;
+    if (const qsizetype hash = target.indexOf('#'); hash >= 0)
+        target.truncate(hash);
+
+    curl_easy_setopt(curl, CURLOPT_URL, target.constData());
+    curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
+    curl_slist* headers = curl_slist_append(nullptr, "Accept: */*");
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT,
+                     static_cast<long>(m_limits.connectTimeout.count()));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
+                     static_cast<long>(m_limits.stallTimeout.count()));
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+
+    // Whatever the outcome, the bytes that arrived are the result.
+    curl_easy_perform(curl);
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+    return std::move(transfer.response);
+}
+
+Bytes fetchUrl(const Text& url) {
+    return HttpClient::shared().get(url).body;
+}
+
+} // namespace pennaro

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "runtime/core/textdefs.h"
+
+#include <chrono>
+
+namespace pennaro {
+
+struct HttpResponse {
+    Bytes body;
+    // The Content-Type header of the final response, as sent ("" when there is none).
+    QByteArray contentType;
+};
+
+// Fetches listing pages: one plain GET per call, HTTP/1.0, blocking until the body is read or
+// the request has failed. Any body is the result, whatever the status; what arrived before a
+// failure is kept; nothing received is the empty body.
+//
+// The limits keep a server from holding the program: a connection must be made within
+// `connectTimeout`, a transfer that delivers less than a byte a second for `stallTimeout` ends,
+// and reading stops at `maxBodyBytes`.
+class HttpClient final {
+public:
+    struct Limits {
+        std::chrono::seconds connectTimeout{30};
+        std::chrono::seconds stallTimeout{60};
+        qsizetype maxBodyBytes = qsizetype(64) * 1024 * 1024;
+    };
+
+    HttpClient() : HttpClient(Limits{}) {}
+    explicit HttpClient(Limits limits);
+
+    HttpResponse get(const Text& url) const;
+
+    // The program's one client.
+    static const HttpClient& shared();
+
+    static constexpr char kUserAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+
+private:
+    Limits m_limits;
+};
+
+// The body of an HTTP GET of `url` from the program's client.
+Bytes fetchUrl(const Text& url);
+
+} // namespace pennaro
