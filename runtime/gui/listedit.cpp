@@ -2,6 +2,7 @@
 
 #include "runtime/core/cp936codec.h"
 
+#include <QCoreApplication>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -41,6 +42,7 @@ bool ListEdit::containsText(QByteArrayView sought) const {
 
 void ListEdit::setBytes(const Text& text) {
     m_pending.clear();
+    QCoreApplication::instance()->removeEventFilter(this);
     m_ownChange = true;
     setPlainText(Cp936Codec::decode(text, kBreaks));
     m_ownChange = false;
@@ -53,16 +55,21 @@ void ListEdit::appendBytes(QByteArrayView text) {
         return;
     image();
     m_image.append(text);
-    if (m_pending.isEmpty())
+    if (m_pending.isEmpty()) {
+        // Whichever event comes first, anywhere in the program, finds the document up to date;
+        // the posted call makes sure there is one.
+        QCoreApplication::instance()->installEventFilter(this);
         QMetaObject::invokeMethod(this, &ListEdit::flushAppends, Qt::QueuedConnection);
+    }
     m_pending.append(text);
 }
 
 void ListEdit::flushAppends() {
     if (m_pending.isEmpty())
         return;
-    // Taken first: the insertion itself sends the box events, which come back here.
+    // Taken first: the insertion itself sends events, which come back here.
     const Text pending = std::exchange(m_pending, Text());
+    QCoreApplication::instance()->removeEventFilter(this);
     QTextCursor cursor = textCursor();
     cursor.movePosition(QTextCursor::End);
     m_ownChange = true;
@@ -81,15 +88,9 @@ void ListEdit::insertLineBreak() {
     ensureCursorVisible();
 }
 
-bool ListEdit::event(QEvent* event) {
-    // Whatever the box does next (paint, input, layout) must see the appends.
+bool ListEdit::eventFilter(QObject* watched, QEvent* event) {
     flushAppends();
-    return QPlainTextEdit::event(event);
-}
-
-bool ListEdit::viewportEvent(QEvent* event) {
-    flushAppends();
-    return QPlainTextEdit::viewportEvent(event);
+    return QPlainTextEdit::eventFilter(watched, event);
 }
 
 void ListEdit::onContentsChange() {

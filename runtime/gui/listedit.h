@@ -13,9 +13,9 @@ namespace pennaro {
 // does not convert it: appends made through appendBytes() extend the image; any other change of
 // the document (typing, pasting, undo) marks it stale and the next read rebuilds it.
 //
-// Laying out text is what an append costs, so appends reach the document together: before the
-// box handles its next event, and at the latest when the waiting events next run. Until then
-// the image already holds them, so reads and searches see every append at once.
+// Laying out text is what an append costs, so appends reach the document together, before the
+// program handles its next event of any kind. Until then the image already holds them, so reads
+// and searches see every append at once.
 class ListEdit final : public QPlainTextEdit {
     Q_OBJECT
 
@@ -34,8 +34,7 @@ public:
     void flushAppends();
 
 protected:
-    bool event(QEvent* event) override;
-    bool viewportEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void onContentsChange();
