@@ -10,7 +10,7 @@ packages=(
     libgtest-dev googletest libbenchmark-dev
     python3
     fonts-noto-color-emoji
-    xvfb xdotool openbox x11-utils imagemagick fonts-noto-cjk
+    xvfb xdotool openbox x11-utils imagemagick fonts-noto-cjk iproute2 time
 )
 
 missing=()
