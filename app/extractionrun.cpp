@@ -46,7 +46,7 @@ void ExtractionRun::run() {
             {"http://", m_host, "/f?kw=", encodedName, "&pn=", formatInteger(pageOffset)});
         const Text pageText = bytesToText(pageBytesInListCodePage(HttpClient::shared().get(url)));
         extractBetween(pageText, leftMarker, rightMarker, authorNames);
-        appendNewNames(authorNames);
+        appendNewNames(m_listBox, authorNames);
 
         // The offset wraps around like the 32-bit value it is.
         pageOffset = static_cast<qint32>(static_cast<quint32>(pageOffset) + 1u);
@@ -58,18 +58,18 @@ void ExtractionRun::run() {
     }
 }
 
-void ExtractionRun::appendNewNames(const TextArray& authorNames) {
+void ExtractionRun::appendNewNames(ListEdit* listBox, const TextArray& authorNames) {
     // Starts at 1, not 0: a page puts four new names on its first line and five on the others.
     qint32 nameCounter = 1;
     for (const Text& member : authorNames) {
         const Text name = stripBlanks(member);
-        if (!member.isEmpty() && !m_listBox->containsText(name)) {
-            editAppend(m_listBox, {joinTexts({" @", name})});
+        if (!member.isEmpty() && !listBox->containsText(name)) {
+            editAppend(listBox, {joinTexts({" @", name})});
             ++nameCounter;
         }
         // Also for a name already present: known names after a break leave empty lines.
         if (std::abs(remainderOf(nameCounter, 5.0)) <= 1e-7)
-            editAppend(m_listBox, {"\r\n"});
+            editAppend(listBox, {"\r\n"});
     }
 }
 

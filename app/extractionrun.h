@@ -21,9 +21,11 @@ public:
 
     void run();
 
-private:
-    void appendNewNames(const TextArray& authorNames);
+    // One page's part: each stripped name that the list does not hold yet is appended as
+    // " @" + name, and "\r\n" whenever the page's counter stands on a multiple of 5.
+    static void appendNewNames(ListEdit* listBox, const TextArray& authorNames);
 
+private:
     QLineEdit* m_nameBox;
     ListEdit* m_listBox;
     QLabel* m_progressLabel;

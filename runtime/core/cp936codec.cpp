@@ -29,7 +29,9 @@ constexpr char16_t kParagraphSeparator = 0x2029;
 constexpr quint32 kFourByteBmpCount = 39420;
 constexpr quint32 kFourByteSupplementaryFirst = 189000;
 
-constexpr bool isRawCodePoint(char32_t c) { return c >= 0xF700 && c <= 0xF7FF; }
+constexpr bool isRawCodePoint(char32_t c) {
+    return c >= 0xF700 && c <= 0xF7FF;
+}
 
 // Code points a QTextDocument does not keep as they are; in widget mode they come only from our
 // own line-break mapping.
@@ -161,14 +163,14 @@ Decoded decodeNonAscii(const unsigned char* s, qsizetype i, qsizetype n, bool wi
     if (b >= kLeadFirst && b <= 0xFE && i + 1 < n) {
         const unsigned t = s[i + 1];
         if (t >= kTrailFirst && t <= 0xFE) {
-            const char16_t c = cp936Tables().pairToCode[(b - kLeadFirst) * kTrailCount +
-                                                        (t - kTrailFirst)];
+            const char16_t c =
+                cp936Tables().pairToCode[(b - kLeadFirst) * kTrailCount + (t - kTrailFirst)];
             if (c != 0)
                 return {c, 2};
         } else if (t >= 0x30 && t <= 0x39 && i + 3 < n && s[i + 2] >= 0x81 && s[i + 2] <= 0xFE &&
                    s[i + 3] >= 0x30 && s[i + 3] <= 0x39) {
-            const quint32 linear = (b - 0x81) * 12600 + (t - 0x30) * 1260 +
-                                   (s[i + 2] - 0x81) * 10 + (s[i + 3] - 0x30);
+            const quint32 linear =
+                (b - 0x81) * 12600 + (t - 0x30) * 1260 + (s[i + 2] - 0x81) * 10 + (s[i + 3] - 0x30);
             char32_t c = 0;
             if (linear < kFourByteBmpCount)
                 c = gb18030Tables().fourByteToCode[linear];
@@ -219,9 +221,12 @@ QString Cp936Codec::decode(QByteArrayView bytes, LineBreaks breaks) {
     qsizetype i = 0;
     while (i < n) {
 #if defined(__SSE2__)
-        i = widenAsciiRun(s, i, n, o, widget);
-        if (i >= n)
-            break;
+        // Only where a run of ASCII is likely; short runs between other characters go one by one.
+        if (i + 16 <= n && s[i] < 0x80 && s[i + 15] < 0x80) {
+            i = widenAsciiRun(s, i, n, o, widget);
+            if (i >= n)
+                break;
+        }
 #endif
         const unsigned b = s[i];
         if (b < 0x80) {
@@ -257,72 +262,91 @@ QString Cp936Codec::decode(QByteArrayView bytes, LineBreaks breaks) {
 
 namespace {
 
-// Appends the program's bytes for code points; grows as needed.
+// Appends the program's bytes for code points; grows as needed. Every character takes at most
+// four bytes, so one room check per character covers it.
 class ByteWriter final {
 public:
-    explicit ByteWriter(qsizetype expected) { m_bytes.resize(expected + 8); }
+    explicit ByteWriter(qsizetype expected) : m_codeToBytes(cp936Tables().codeToBytes.data()) {
+        m_bytes.resize(expected + 16);
+        m_out = begin();
+    }
 
+    // Room for `more` bytes at the write position.
     unsigned char* reserve(qsizetype more) {
-        if (m_size + more > m_bytes.size())
-            m_bytes.resize(std::max(m_bytes.size() * 2, m_size + more));
-        return reinterpret_cast<unsigned char*>(m_bytes.data()) + m_size;
+        if (m_out + more > end()) {
+            const qsizetype used = m_out - begin();
+            m_bytes.resize(std::max(m_bytes.size() * 2, used + more));
+            m_out = begin() + used;
+        }
+        return m_out;
     }
-    void advance(qsizetype count) { m_size += count; }
-    qsizetype room() const { return m_bytes.size() - m_size; }
+    void advance(qsizetype count) { m_out += count; }
+    qsizetype room() const { return end() - m_out; }
 
-    void put(unsigned char b) {
-        *reserve(1) = b;
-        ++m_size;
-    }
+    void put(unsigned char b) { *reserve(1) = b, ++m_out; }
 
     // One code point of Unicode text (not U+0000, not a surrogate).
-    void putCodePoint(char32_t c, bool widget) {
+    inline void putCodePoint(char32_t c, bool widget) {
+        unsigned char* o = reserve(4);
         if (c < 0x80) {
-            put(static_cast<unsigned char>(c));
-        } else if (widget && c == kParagraphSeparator) {
-            put('\r');
-            put('\n');
-        } else if (widget && c == kLineSeparator) {
-            put('\n');
-        } else if (c > Cp936Codec::kRawByteBase && c <= 0xF7FF) {
-            put(static_cast<unsigned char>(c - Cp936Codec::kRawByteBase));
+            *o = static_cast<unsigned char>(c);
+            m_out += 1;
         } else if (c >= 0x10000) {
-            putFourByte(kFourByteSupplementaryFirst + (c - 0x10000));
-        } else if (const quint16 form = cp936Tables().codeToBytes[c]; form != 0) {
-            putPair(form);
-        } else if (const quint32 extended = gb18030Tables().codeToForm[c];
-                   extended & 0x80000000u) {
-            putFourByte(extended & 0x7FFFFFFFu);
-        } else if (extended != 0) {
-            putPair(static_cast<quint16>(extended));
+            putFourByte(o, kFourByteSupplementaryFirst + (c - 0x10000));
+        } else if (const quint16 form = m_codeToBytes[c]; form > 0xFF) {
+            o[0] = static_cast<unsigned char>(form >> 8);
+            o[1] = static_cast<unsigned char>(form & 0xFF);
+            m_out += 2;
+        } else if (form != 0) {
+            *o = static_cast<unsigned char>(form);
+            m_out += 1;
+        } else {
+            putOutsideCodePage(o, c, widget);
         }
     }
 
     Text take() {
-        m_bytes.truncate(m_size);
+        m_bytes.truncate(m_out - begin());
         return std::move(m_bytes);
     }
 
 private:
-    void putPair(quint16 form) {
-        if (form < 0x100) {
-            put(static_cast<unsigned char>(form));
-        } else {
-            put(static_cast<unsigned char>(form >> 8));
-            put(static_cast<unsigned char>(form & 0xFF));
-        }
-    }
-    void putFourByte(quint32 linear) {
-        unsigned char* out = reserve(4);
-        out[0] = static_cast<unsigned char>(0x81 + linear / 12600);
-        out[1] = static_cast<unsigned char>(0x30 + linear / 1260 % 10);
-        out[2] = static_cast<unsigned char>(0x81 + linear / 10 % 126);
-        out[3] = static_cast<unsigned char>(0x30 + linear % 10);
-        m_size += 4;
+    unsigned char* begin() { return reinterpret_cast<unsigned char*>(m_bytes.data()); }
+    const unsigned char* end() const {
+        return reinterpret_cast<const unsigned char*>(m_bytes.constData()) + m_bytes.size();
     }
 
+    void putOutsideCodePage(unsigned char* o, char32_t c, bool widget) {
+        if (widget && c == kParagraphSeparator) {
+            o[0] = '\r';
+            o[1] = '\n';
+            m_out += 2;
+        } else if (widget && c == kLineSeparator) {
+            *o = '\n';
+            m_out += 1;
+        } else if (c > Cp936Codec::kRawByteBase && c <= 0xF7FF) {
+            *o = static_cast<unsigned char>(c - Cp936Codec::kRawByteBase);
+            m_out += 1;
+        } else if (const quint32 form = gb18030Tables().codeToForm[c]; form & 0x80000000u) {
+            putFourByte(o, form & 0x7FFFFFFFu);
+        } else if (form != 0) {
+            o[0] = static_cast<unsigned char>(form >> 8);
+            o[1] = static_cast<unsigned char>(form & 0xFF);
+            m_out += 2;
+        }
+    }
+
+    void putFourByte(unsigned char* o, quint32 linear) {
+        o[0] = static_cast<unsigned char>(0x81 + linear / 12600);
+        o[1] = static_cast<unsigned char>(0x30 + linear / 1260 % 10);
+        o[2] = static_cast<unsigned char>(0x81 + linear / 10 % 126);
+        o[3] = static_cast<unsigned char>(0x30 + linear % 10);
+        m_out += 4;
+    }
+
+    const quint16* m_codeToBytes;
     Text m_bytes;
-    qsizetype m_size = 0;
+    unsigned char* m_out = nullptr;
 };
 
 #if defined(__SSE2__)
@@ -388,9 +412,11 @@ Text Cp936Codec::encode(QStringView text, LineBreaks breaks) {
     qsizetype i = 0;
     while (i < n) {
 #if defined(__SSE2__)
-        i = narrowAsciiRun(s, i, n, out);
-        if (i >= n)
-            break;
+        if (i + 8 <= n && s[i] < 0x80 && s[i + 7] < 0x80) {
+            i = narrowAsciiRun(s, i, n, out);
+            if (i >= n)
+                break;
+        }
 #endif
         const char16_t c = s[i++];
         if (c == 0)
@@ -415,9 +441,11 @@ Text Cp936Codec::fromUtf8(QByteArrayView utf8) {
     qsizetype i = utf8.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     while (i < n) {
 #if defined(__SSE2__)
-        i = copyAsciiRun(s, i, n, out);
-        if (i >= n)
-            break;
+        if (i + 16 <= n && s[i] < 0x80 && s[i + 15] < 0x80) {
+            i = copyAsciiRun(s, i, n, out);
+            if (i >= n)
+                break;
+        }
 #endif
         const unsigned b = s[i];
         if (b < 0x80) {
@@ -425,6 +453,16 @@ Text Cp936Codec::fromUtf8(QByteArrayView utf8) {
                 out.put(static_cast<unsigned char>(b));
             ++i;
             continue;
+        }
+        // Three-byte sequences (all of the BMP's Chinese) are by far the most common.
+        if ((b & 0xF0) == 0xE0 && i + 2 < n && (s[i + 1] & 0xC0) == 0x80 &&
+            (s[i + 2] & 0xC0) == 0x80) {
+            const char32_t c = ((b & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F);
+            if (c >= 0x800 && (c < 0xD800 || c > 0xDFFF)) {
+                out.putCodePoint(c, false);
+                i += 3;
+                continue;
+            }
         }
         const Decoded d = decodeUtf8(s, i, n);
         if (d.length == 0) {
