@@ -75,7 +75,10 @@ bool InputDialog::eventFilter(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::KeyPress) {
             const auto* key = static_cast<QKeyEvent*>(event);
             const QString text = key->text();
-            const bool printable = !text.isEmpty() && text.at(0).isPrint() &&
+            // Not isPrint(): it is false for surrogates and private-use characters, which a
+            // keyboard types all the same.
+            const bool printable = !text.isEmpty() &&
+                                   text.at(0).category() != QChar::Other_Control &&
                                    !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
             if (printable &&
                 !std::all_of(text.begin(), text.end(), [this](QChar c) { return accepts(c); }))

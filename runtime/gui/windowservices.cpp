@@ -55,10 +55,10 @@ void editAppend(QWidget* editBox, std::initializer_list<QByteArrayView> texts) {
         for (QByteArrayView text : texts)
             list->appendBytes(text);
     } else if (auto* line = qobject_cast<QLineEdit*>(editBox)) {
-        for (QByteArrayView text : texts) {
-            line->end(false);
-            line->insert(Cp936Codec::decode(text));
-        }
+        // Replacing the whole text leaves nothing to undo, as an append must, and puts the caret
+        // at the end, in view.
+        for (QByteArrayView text : texts)
+            line->setText(Cp936Codec::decode(getControlText(line).append(text)));
     }
 }
 
