@@ -9,7 +9,6 @@ packages=(
     libpcre2-dev
     libgtest-dev googletest libbenchmark-dev
     python3
-    fonts-noto-color-emoji
     xvfb xdotool openbox x11-utils imagemagick fonts-noto-cjk iproute2 time
 )
 

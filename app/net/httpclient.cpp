@@ -2,11 +2,13 @@
 
 #include <curl/curl.h>
 
+#include <memory>
+
 namespace pennaro {
 
 namespace {
 
-// libcurl's global state, set up by the first fetch and cleaned up when the program ends.
+// libcurl's global state: set up by the first fetch, cleaned up when the program ends.
 class CurlLibrary final {
 public:
     static void ensure() { static const CurlLibrary library; }
@@ -14,6 +16,13 @@ public:
 private:
     CurlLibrary() { curl_global_init(CURL_GLOBAL_DEFAULT); }
     ~CurlLibrary() { curl_global_cleanup(); }
+};
+
+struct EasyDeleter {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct ListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
 struct Transfer {
@@ -26,7 +35,7 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     const qsizetype length = static_cast<qsizetype>(size * count);
     const qsizetype room = transfer->maxBodyBytes - transfer->response.body.size();
     if (length > room) {
-        // Keep what fits and end the transfer.
+        // Keep what fits; a short count ends the transfer.
         transfer->response.body.append(data, room);
         return 0;
     }
@@ -37,12 +46,13 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const QByteArrayView line(data, static_cast<qsizetype>(size * count));
+    constexpr QByteArrayView name = "content-type:";
     if (line.startsWith("HTTP/")) {
-        // A new response (after a redirect): its headers replace the earlier ones.
+        // A new response, after a redirect: only the final one's headers count.
         transfer->response.contentType.clear();
-    } else if (line.size() > 13 &&
-               QByteArrayView(line.first(13)).compare("content-type:", Qt::CaseInsensitive) == 0) {
-        transfer->response.contentType = line.sliced(13).trimmed().toByteArray();
+    } else if (line.size() >= name.size() &&
+               line.first(name.size()).compare(name, Qt::CaseInsensitive) == 0) {
+        transfer->response.contentType = line.sliced(name.size()).trimmed().toByteArray();
     }
     return size * count;
 }
@@ -60,30 +70,32 @@ HttpResponse HttpClient::get(const Text& url) const {
     if (url.isEmpty())
         return {};
     CurlLibrary::ensure();
-    CURL* curl = curl_easy_init();
-    if (curl == nullptr)
+    const std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
+    const std::unique_ptr<curl_slist, ListDeleter> headers(
+        curl_slist_append(nullptr, "Accept: */*"));
+    if (!handle || !headers)
         return {};
+    CURL* curl = handle.get();
     Transfer transfer;
     transfer.maxBodyBytes = m_limits.maxBodyBytes;
-    // The URL's path and query go out as they stand; a fragment is not part of a request.
-    Text target = url;
-    if (const qsizetype hash = target.indexOf('#'); hash >= 0)
-        target.truncate(hash);
 
-    curl_easy_setopt(curl, CURLOPT_URL, target.constData());
+    // libcurl sends the path and query as they stand (no dot-segment removal with PATH_AS_IS,
+    // no re-encoding) and leaves the fragment out; a URL it cannot send fails the request.
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
-    curl_slist* headers = curl_slist_append(nullptr, "Accept: */*");
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+    // Each fetch on a connection of its own, closed before it returns.
     curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
     curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+    // No alarm signals in a GUI program; libcurl's own resolver thread bounds lookups.
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT,
                      static_cast<long>(m_limits.connectTimeout.count()));
@@ -99,8 +111,6 @@ HttpResponse HttpClient::get(const Text& url) const {
 
     // Whatever the outcome, the bytes that arrived are the result.
     curl_easy_perform(curl);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
     return std::move(transfer.response);
 }
 

@@ -8,17 +8,17 @@ namespace pennaro {
 
 struct HttpResponse {
     Bytes body;
-    // The Content-Type header of the final response, as sent ("" when there is none).
+    // The Content-Type header of the final response (after redirects) as sent; "" for none.
     QByteArray contentType;
 };
 
-// Fetches listing pages: one plain GET per call, HTTP/1.0, blocking until the body is read or
-// the request has failed. Any body is the result, whatever the status; what arrived before a
-// failure is kept; nothing received is the empty body.
+// Fetches listing pages: one plain GET per call, HTTP/1.0 on a connection of its own, blocking
+// until the body is read or the request has failed. Any body is the result, whatever the
+// status; what arrived before a failure is kept; nothing received is the empty body.
 //
 // The limits keep a server from holding the program: a connection must be made within
-// `connectTimeout`, a transfer that delivers less than a byte a second for `stallTimeout` ends,
-// and reading stops at `maxBodyBytes`.
+// `connectTimeout`, a transfer that delivers less than a byte a second for `stallTimeout`
+// ends, and reading stops at `maxBodyBytes`. In each case the bytes read so far are the body.
 class HttpClient final {
 public:
     struct Limits {
@@ -30,9 +30,10 @@ public:
     HttpClient() : HttpClient(Limits{}) {}
     explicit HttpClient(Limits limits);
 
+    // An empty URL gives the empty response and makes no request.
     HttpResponse get(const Text& url) const;
 
-    // The program's one client.
+    // The program's one client, with the production limits.
     static const HttpClient& shared();
 
     static constexpr char kUserAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";

@@ -36,6 +36,8 @@ public:
 };
 
 // A literal of the program's own, written in Unicode in the source.
-inline Text cp936(QStringView text) { return Cp936Codec::encode(text); }
+inline Text cp936(QStringView text) {
+    return Cp936Codec::encode(text);
+}
 
 } // namespace pennaro

@@ -21,10 +21,15 @@ std::uint32_t pieceValue(const char* p) {
 
 void SubstringIndex::assign(const Text& text) {
     m_text = text;
+    // Room to grow, so the first appends to a big list do not copy it all.
+    const auto headroom = static_cast<size_t>(std::max<qsizetype>(64 * 1024, m_text.size() / 8));
+    m_text.reserve(m_text.size() + static_cast<qsizetype>(headroom));
     m_starts.assign(static_cast<size_t>(m_text.size()) / 64 + 1, 0);
+    m_starts.reserve(m_starts.size() + headroom / 64 + 1);
     m_nextStart = 0;
     m_filedUpTo = 0;
     m_next.assign(static_cast<size_t>(m_text.size()), 0);
+    m_next.reserve(m_next.size() + headroom);
     markStarts(0);
     rehash(std::max(kMinBuckets, std::bit_ceil(static_cast<size_t>(m_text.size()) / 4 + 1)));
 }

@@ -180,9 +180,9 @@ Bytes textToBytes(QByteArrayView text) {
     return text.toByteArray();
 }
 
-Text bytesToText(QByteArrayView bytes) {
+Text bytesToText(const Bytes& bytes) {
     const qsizetype zero = bytes.indexOf('\0');
-    return (zero < 0 ? bytes : bytes.first(zero)).toByteArray();
+    return zero < 0 ? bytes : bytes.first(zero);
 }
 
 double remainderOf(double dividend, double divisor) {

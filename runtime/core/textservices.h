@@ -27,7 +27,8 @@ Text formatInteger(qint32 value);
 Text hexOf(qint32 value);
 Text byteToChar(quint8 byte);
 Bytes textToBytes(QByteArrayView text);
-Text bytesToText(QByteArrayView bytes);
+// Shares the bytes when they hold no zero byte: a page is big.
+Text bytesToText(const Bytes& bytes);
 double remainderOf(double dividend, double divisor);
 
 } // namespace pennaro
