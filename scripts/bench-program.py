@@ -194,7 +194,10 @@ class Bench:
             env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb")
             env.pop("WAYLAND_DISPLAY", None)
             self.env = env
-            proc = self.spawn(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"])
+            # -noreset: by default the server resets when its last client (the readiness probe)
+            # leaves, and refuses connections meanwhile.
+            proc = self.spawn(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                               "-noreset"])
             deadline = time.monotonic() + 10.0
             while time.monotonic() < deadline and proc.poll() is None:
                 if self.x("xdpyinfo", check=False).returncode == 0:
@@ -207,7 +210,8 @@ class Bench:
         if self.xvfb is None:
             raise BenchError("could not start Xvfb on any free display")
         with tempfile.TemporaryFile() as err:
-            self.openbox = self.spawn(["openbox", "--debug"], env=self.env, stderr=err)
+            # openbox writes its messages on stdout.
+            self.openbox = self.spawn(["openbox"], env=self.env, stdout=err, stderr=err)
             deadline = time.monotonic() + 10.0
             while True:
                 res = self.x("xprop", "-root", "_NET_SUPPORTING_WM_CHECK", check=False)
@@ -215,7 +219,7 @@ class Bench:
                     break
                 if self.openbox.poll() is not None or time.monotonic() > deadline:
                     err.seek(0)
-                    raise BenchError("openbox did not start on %s (exit %s): %s" % (self.openbox.returncode,
+                    raise BenchError("openbox did not start on %s: %s" % (
                         self.display, err.read().decode(errors="replace").strip()))
                 time.sleep(0.05)
         log("display %s with openbox" % self.display)
@@ -468,6 +472,9 @@ class Bench:
                 "run_100_pages": pages}
 
     def cleanup(self, failed):
+        # A second signal must not cut the clean-up short.
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            signal.signal(sig, signal.SIG_IGN)
         for proc in list(self.live):
             if proc not in (self.xvfb, self.openbox):
                 self.stop(proc)
@@ -479,16 +486,21 @@ class Bench:
         self.stop(self.xvfb)
 
 
-def table(figures):
+def rows(figures):
+    """(case, first figure, second figure) for each line of the table."""
     e, b, p = figures["start_empty_list"], figures["start_8mib_list"], figures["run_100_pages"]
-    rows = [
-        "| measure | figure | figure |",
-        "|---|---|---|",
-        "| start, empty list | median %.0f ms | max %.0f ms |" % (e["median_ms"], e["max_ms"]),
-        "| start, 8 MiB list | median %.0f ms | max %.0f ms |" % (b["median_ms"], b["max_ms"]),
-        "| 100-page run | peak RSS %.1f MB | wall %.2f s |" % (p["peak_rss_mb"], p["run_wall_s"]),
+    return [
+        ("start, empty list", "median %.0f ms" % e["median_ms"], "max %.0f ms" % e["max_ms"]),
+        ("start, 8 MiB list", "median %.0f ms" % b["median_ms"], "max %.0f ms" % b["max_ms"]),
+        ("%d-page run" % p["pages"], "peak RSS %.1f MB" % p["peak_rss_mb"],
+         "wall %.2f s" % p["run_wall_s"]),
     ]
-    return "\n".join(rows)
+
+
+def table(figures):
+    lines = ["| measure | figure | figure |", "|---|---|---|"]
+    lines += ["| %s | %s | %s |" % row for row in rows(figures)]
+    return "\n".join(lines)
 
 
 def main():
@@ -517,6 +529,9 @@ def main():
     except BenchError as e:
         print("bench-program: " + str(e), file=sys.stderr)
         return 1
+    except KeyboardInterrupt:
+        print("bench-program: interrupted", file=sys.stderr)
+        return 130
     finally:
         bench.cleanup(failed)
     figures["notes"] = {
@@ -526,6 +541,8 @@ def main():
         "peak_rss_mb": "kbytes / 1024",
     }
     print(table(figures))
+    # The report reads "rows" as (case, figure) pairs.
+    figures["rows"] = [[case, "%s, %s" % (a, b)] for case, a, b in rows(figures)]
     if args.json:
         args.json.write_text(json.dumps(figures, indent=2) + "\n")
     return 0
