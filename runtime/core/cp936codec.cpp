@@ -29,8 +29,12 @@ constexpr char16_t kParagraphSeparator = 0x2029;
 constexpr quint32 kFourByteBmpCount = 39420;
 constexpr quint32 kFourByteSupplementaryFirst = 189000;
 
-constexpr bool isRawCodePoint(char32_t c) {
-    return c >= 0xF700 && c <= 0xF7FF;
+// The code points that stand for bytes of their own: the bytes 0x80 to 0xFF that decode to no
+// character, and in widget mode a lone carriage return. Only these go back to single bytes, so
+// a private-use character in text from outside can never turn into a quote or a line break.
+constexpr bool isRawCodePoint(char32_t c, bool widget) {
+    return (c >= Cp936Codec::kRawByteBase + 0x80 && c <= Cp936Codec::kRawByteBase + 0xFF) ||
+           (widget && c == kLoneCarriageReturn);
 }
 
 // Code points a QTextDocument does not keep as they are; in widget mode they come only from our
@@ -88,7 +92,7 @@ struct Cp936Tables {
                     continue;
                 const char16_t c = static_cast<char16_t>(out[0] | (out[1] << 8));
                 // A code that shares its character with another would not survive a round trip.
-                if (c < 0x80 || isRawCodePoint(c) || codeToBytes[c] != 0)
+                if (c < 0x80 || isRawCodePoint(c, true) || codeToBytes[c] != 0)
                     continue;
                 pairToCode[(lead - kLeadFirst) * kTrailCount + (trail - kTrailFirst)] = c;
                 codeToBytes[c] = static_cast<quint16>((lead << 8) | trail);
@@ -177,7 +181,7 @@ Decoded decodeNonAscii(const unsigned char* s, qsizetype i, qsizetype n, bool wi
             else if (linear >= kFourByteSupplementaryFirst &&
                      linear < kFourByteSupplementaryFirst + 0x100000)
                 c = 0x10000 + (linear - kFourByteSupplementaryFirst);
-            if (c != 0 && !isRawCodePoint(c) && !(widget && isWidgetUnsafe(c)))
+            if (c != 0 && !isRawCodePoint(c, widget) && !(widget && isWidgetUnsafe(c)))
                 return {c, 4};
         }
     }
@@ -324,7 +328,7 @@ private:
         } else if (widget && c == kLineSeparator) {
             *o = '\n';
             m_out += 1;
-        } else if (c > Cp936Codec::kRawByteBase && c <= 0xF7FF) {
+        } else if (isRawCodePoint(c, widget)) {
             *o = static_cast<unsigned char>(c - Cp936Codec::kRawByteBase);
             m_out += 1;
         } else if (const quint32 form = gb18030Tables().codeToForm[c]; form & 0x80000000u) {

@@ -11,8 +11,9 @@ namespace pennaro {
 //
 // Lossless for bytes: decode() then encode() gives back any zero-free byte sequence exactly.
 // Bytes valid in code page 936 decode to their characters; a GB18030 four-byte form decodes to
-// its character when that character has no code page 936 form; every other byte decodes to a
-// private-use code point of its own, U+F700 + byte, which encodes back to that byte.
+// its character when that character has no code page 936 form; every other byte (always 0x80
+// or above) decodes to a private-use code point of its own, U+F700 + byte, which encodes back
+// to that byte.
 //
 // LineBreaks::Widget is the mapping for the edit boxes, whose document knows only paragraph
 // breaks: "\r\n" <-> U+2029, a lone "\n" <-> U+2028 (shown as a line break), a lone "\r" <->

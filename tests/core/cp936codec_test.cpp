@@ -125,7 +125,7 @@ TEST(Cp936Codec, CharactersOutsideCodePage936TakeTheirGb18030Form) {
     int formless = 0;
     // Every BMP character that code page 936 lacks, outside the raw-byte block.
     for (char32_t c = 0x80; c < 0x10000; ++c) {
-        if ((c >= 0xD800 && c <= 0xDFFF) || (c >= 0xF700 && c <= 0xF7FF))
+        if ((c >= 0xD800 && c <= 0xDFFF) || (c >= 0xF780 && c <= 0xF7FF))
             continue;
         const QString s(QChar(static_cast<char16_t>(c)));
         if (toCp936(utf16le(s)).ok)
@@ -179,6 +179,20 @@ TEST(Cp936Codec, WidgetModeMapsLineBreaksToWhatTheDocumentKeeps) {
     EXPECT_EQ(Cp936Codec::decode(separatorForm), u"\u2028"_qs);
 }
 
+TEST(Cp936Codec, PrivateUseTextFromOutsideNeverBecomesStructure) {
+    // Only U+F780..U+F7FF stand for raw bytes: a page's U+F722 or U+F70A is a character, not a
+    // quote or a line feed.
+    for (char16_t c : {char16_t(0xF722), char16_t(0xF70A), char16_t(0xF70D), char16_t(0xF77F)}) {
+        const QByteArray bytes = Cp936Codec::encode(QStringView(&c, 1));
+        EXPECT_EQ(bytes.size(), 4) << std::hex << int(c);
+        EXPECT_EQ(Cp936Codec::decode(bytes), QString(QChar(c)));
+        EXPECT_EQ(Cp936Codec::fromUtf8(QString(QChar(c)).toUtf8()), bytes);
+    }
+    EXPECT_EQ(Cp936Codec::encode(u"\uF7A1"), QByteArray("\xA1"));
+    // In a box a lone carriage return is U+F70D and goes back to "\r".
+    EXPECT_EQ(Cp936Codec::encode(u"\uF70D", Breaks::Widget), QByteArray("\r"));
+}
+
 TEST(Cp936Codec, EncodingDropsWhatATextCannotHold) {
     EXPECT_EQ(Cp936Codec::encode(QStringView(u"a\0b", 3)), QByteArray("ab"));
     const char16_t loneHigh[] = {u'a', 0xD83D, u'b', 0};
@@ -211,8 +225,8 @@ TEST(Cp936Codec, LongAsciiAndMixedTextsMatchIconv) {
 TEST(Cp936Codec, RandomBytesRoundTrip) {
     std::mt19937 random(20261211);
     // Biased towards what makes trouble: leads, trails, digits of four-byte forms, line breaks.
-    const int interesting[] = {0x0D, 0x0A, 0x30, 0x39, 0x80, 0x81, 0x84, 0x90, 0xA1,
-                               0xD6, 0xE3, 0xFE, 0xFF, 0x40, 0x7F, 0x35};
+    const int interesting[] = {0x0D, 0x0A, 0x30, 0x39, 0x80, 0x81, 0x84, 0x90,
+                               0xA1, 0xD6, 0xE3, 0xFE, 0xFF, 0x40, 0x7F, 0x35};
     for (int round = 0; round < 20000; ++round) {
         QByteArray in;
         const int length = static_cast<int>(random() % 24);
@@ -230,9 +244,20 @@ TEST(Cp936Codec, RandomBytesRoundTrip) {
 TEST(Cp936Codec, FromUtf8AgreesWithDecodingThroughQt) {
     std::mt19937 random(11);
     // Well-formed text of every width, then ill-formed bytes mixed in.
-    const char* pieces[] = {"a", "\r\n", "\xC3\xA9", "\xE4\xB8\xAD", "\xF0\x9F\x8D\x80",
-                            "\xE1\x83\x9A", "\xEF\xBB\xBF", "\xE2\x80\xA8", "0123456789abcdef",
-                            "\x80", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE4\xB8",
+    const char* pieces[] = {"a",
+                            "\r\n",
+                            "\xC3\xA9",
+                            "\xE4\xB8\xAD",
+                            "\xF0\x9F\x8D\x80",
+                            "\xE1\x83\x9A",
+                            "\xEF\xBB\xBF",
+                            "\xE2\x80\xA8",
+                            "0123456789abcdef",
+                            "\x80",
+                            "\xC0\xAF",
+                            "\xED\xA0\x80",
+                            "\xF4\x90\x80\x80",
+                            "\xE4\xB8",
                             "\xFF"};
     for (int round = 0; round < 5000; ++round) {
         QByteArray in;
