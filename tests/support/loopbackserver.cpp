@@ -41,10 +41,6 @@ QByteArray statusLine(int status) {
     return "HTTP/1.0 " + QByteArray::number(status) + ' ' + reason + "\r\n";
 }
 
-[[noreturn]] void fail(const char* what) {
-    throw std::system_error(errno, std::generic_category(), what);
-}
-
 } // namespace
 
 QByteArray LoopbackServer::Request::query(QByteArrayView key) const {
@@ -122,20 +118,26 @@ LoopbackServer::Reply LoopbackServer::endless(const QByteArray& head, const QByt
 }
 
 LoopbackServer::LoopbackServer(Handler handler) : m_handler(std::move(handler)) {
+    const auto fail = [this](const char* what) {
+        const int error = errno;
+        for (const int fd : {m_listener, m_wake[0], m_wake[1]})
+            if (fd >= 0)
+                ::close(fd);
+        throw std::system_error(error, std::generic_category(), what);
+    };
     if (::pipe2(m_wake, O_CLOEXEC) != 0)
         fail("pipe2");
     m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (m_listener < 0)
-        fail("socket");
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
     socklen_t length = sizeof address;
-    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (m_listener < 0 ||
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(m_listener, 64) != 0 ||
         ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        fail("bind");
+        fail("listening on 127.0.0.1");
     m_port = ntohs(address.sin_port);
     m_acceptThread = std::thread([this] { acceptLoop(); });
 }
