@@ -341,10 +341,15 @@ private:
     }
 
     void putFourByte(unsigned char* o, quint32 linear) {
-        o[0] = static_cast<unsigned char>(0x81 + linear / 12600);
-        o[1] = static_cast<unsigned char>(0x30 + linear / 1260 % 10);
-        o[2] = static_cast<unsigned char>(0x81 + linear / 10 % 126);
-        o[3] = static_cast<unsigned char>(0x30 + linear % 10);
+        const quint32 first = linear / 12600;
+        quint32 rest = linear - first * 12600;
+        const quint32 second = rest / 1260;
+        rest -= second * 1260;
+        const quint32 third = rest / 10;
+        o[0] = static_cast<unsigned char>(0x81 + first);
+        o[1] = static_cast<unsigned char>(0x30 + second);
+        o[2] = static_cast<unsigned char>(0x81 + third);
+        o[3] = static_cast<unsigned char>(0x30 + rest - third * 10);
         m_out += 4;
     }
 
@@ -423,16 +428,14 @@ Text Cp936Codec::encode(QStringView text, LineBreaks breaks) {
         }
 #endif
         const char16_t c = s[i++];
-        if (c == 0)
-            continue;
-        if (QChar::isHighSurrogate(c)) {
-            if (i < n && QChar::isLowSurrogate(s[i]))
-                out.putCodePoint(QChar::surrogateToUcs4(c, s[i++]), widget);
-            continue;
+        if (c < 0x80) {
+            if (c != 0)
+                out.put(static_cast<unsigned char>(c));
+        } else if (!QChar::isSurrogate(c)) {
+            out.putCodePoint(c, widget);
+        } else if (QChar::isHighSurrogate(c) && i < n && QChar::isLowSurrogate(s[i])) {
+            out.putCodePoint(QChar::surrogateToUcs4(c, s[i++]), widget);
         }
-        if (QChar::isLowSurrogate(c))
-            continue;
-        out.putCodePoint(c, widget);
     }
     return out.take();
 }
