@@ -444,6 +444,7 @@ Text Cp936Codec::fromUtf8(QByteArrayView utf8) {
     const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
     const qsizetype n = utf8.size();
     ByteWriter out(n);
+    const quint16* codeToBytes = cp936Tables().codeToBytes.data();
     // A byte-order mark at the start is no character, as Qt's decoder has it.
     qsizetype i = utf8.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     while (i < n) {
@@ -456,21 +457,37 @@ Text Cp936Codec::fromUtf8(QByteArrayView utf8) {
 #endif
         const unsigned b = s[i];
         if (b < 0x80) {
-            if (b != 0)
-                out.put(static_cast<unsigned char>(b));
-            ++i;
+            // A short run of ASCII between other characters, in one loop: no byte grows.
+            unsigned char* o = out.reserve(n - i);
+            const unsigned char* const start = o;
+            for (; i < n && s[i] < 0x80; ++i) {
+                *o = s[i];
+                o += s[i] != 0;
+            }
+            out.advance(o - start);
             continue;
         }
-        // Three-byte sequences (all of the BMP's Chinese) are by far the most common.
-        if ((b & 0xF0) == 0xE0 && i + 2 < n && (s[i + 1] & 0xC0) == 0x80 &&
-            (s[i + 2] & 0xC0) == 0x80) {
-            const char32_t c = ((b & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F);
-            if (c >= 0x800 && (c < 0xD800 || c > 0xDFFF)) {
+        // Three-byte sequences (all of the BMP's Chinese) are by far the most common: a run of
+        // them in one loop.
+        bool tookThreeByte = false;
+        while (i + 2 < n && (s[i] & 0xF0) == 0xE0 && (s[i + 1] & 0xC0) == 0x80 &&
+               (s[i + 2] & 0xC0) == 0x80) {
+            const char32_t c = ((s[i] & 0x0F) << 12) | ((s[i + 1] & 0x3F) << 6) | (s[i + 2] & 0x3F);
+            if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))
+                break;
+            if (const quint16 form = codeToBytes[c]; form > 0xFF) {
+                unsigned char* o = out.reserve(2);
+                o[0] = static_cast<unsigned char>(form >> 8);
+                o[1] = static_cast<unsigned char>(form & 0xFF);
+                out.advance(2);
+            } else {
                 out.putCodePoint(c, false);
-                i += 3;
-                continue;
             }
+            i += 3;
+            tookThreeByte = true;
         }
+        if (tookThreeByte || i >= n || s[i] < 0x80)
+            continue;
         const Decoded d = decodeUtf8(s, i, n);
         if (d.length == 0) {
             // Ill-formed from here: Qt's decoder decides how it is replaced.
