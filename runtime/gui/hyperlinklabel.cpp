@@ -1,7 +1,9 @@
 #include "runtime/gui/hyperlinklabel.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QMouseEvent>
+#include <QPainter>
 
 namespace pennaro {
 
@@ -9,9 +11,9 @@ HyperlinkLabel::HyperlinkLabel(const QString& caption, const QUrl& target, QWidg
     : QLabel(caption, parent), m_target(target) {
     setTextFormat(Qt::PlainText);
     setAlignment(Qt::AlignCenter);
-    setFrameShape(QFrame::Box);
-    setFrameShadow(QFrame::Plain);
-    setLineWidth(1);
+    // The border is drawn in paintEvent: a plain frame would take the caption's colour.
+    setFrameShape(QFrame::NoFrame);
+    setContentsMargins(1, 1, 1, 1);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::NoFocus);
     updateColour();
@@ -40,6 +42,13 @@ void HyperlinkLabel::mousePressEvent(QMouseEvent* event) {
         updateColour();
     }
     QLabel::mousePressEvent(event);
+}
+
+void HyperlinkLabel::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    QPainter painter(this);
+    painter.setPen(QApplication::palette().color(QPalette::WindowText));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 void HyperlinkLabel::updateColour() {
