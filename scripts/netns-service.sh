@@ -10,6 +10,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 pages="$here/../tests/fixtures/pages"
 case "${1:-}" in
 up)
+    if [ -f "/tmp/$ns-server.pid" ] && kill -0 "$(cat "/tmp/$ns-server.pid")" 2>/dev/null; then
+        echo "$ns is already up" >&2
+        exit 0
+    fi
     ip netns add "$ns" 2>/dev/null || true
     ip netns exec "$ns" ip link set lo up
     mkdir -p "/etc/netns/$ns"
@@ -17,7 +21,7 @@ up)
     ip netns exec "$ns" python3 "$here/fixture_server.py" --port 80 \
         "$pages"/frs-utf8-2020-lol-pn0-plain.html "$pages"/frs-utf8-2020-lol-pn50-plain.html \
         "$pages"/frs-utf8-2016-python-plain.html "$pages"/frs-utf8-2018-henanligong-bigpipe.html \
-        "$pages"/frs-utf8-2024-daomubiji-bigpipe.html 2> "/tmp/$ns-server.log" &
+        "$pages"/frs-utf8-2024-daomubiji-bigpipe.html >/dev/null 2> "/tmp/$ns-server.log" &
     echo $! > "/tmp/$ns-server.pid"
     sleep 0.5
     ;;
