@@ -163,10 +163,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     const auto* key = static_cast<QKeyEvent*>(event);
     switch (key->key()) {
     case Qt::Key_Tab:
-        if (key->modifiers() & Qt::ShiftModifier)
-            focusNextPrevChild(false);
-        else
-            focusNextPrevChild(true);
+        focusNextPrevChild(!(key->modifiers() & Qt::ShiftModifier));
         return true;
     case Qt::Key_Backtab:
         focusNextPrevChild(false);

@@ -3,8 +3,6 @@
 #include "runtime/core/cp936codec.h"
 
 #include <QCoreApplication>
-#include <QScrollBar>
-#include <QTextBlock>
 #include <QTextCursor>
 
 #include <utility>
