@@ -8,6 +8,7 @@ packages=(
     libcurl4-openssl-dev ca-certificates
     libpcre2-dev
     libgtest-dev googletest libbenchmark-dev
+    clang libclang-rt-14-dev llvm-14
     python3
     xvfb xdotool openbox x11-utils imagemagick fonts-noto-cjk iproute2 time
 )

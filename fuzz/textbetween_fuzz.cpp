@@ -1,0 +1,89 @@
+// extractBetween over any subject and markers. Markers without pattern meaning after escaping
+// (no \ . ^ $ | and no line feed) must give items that are byte ranges of the subject, in order,
+// each right after an occurrence of the left marker and right before one of the right marker,
+// letters in any case, within one line. Other markers keep their pattern meaning, so for them
+// only the sanitizers judge.
+#include "fuzz/fuzzinput.h"
+#include "text/textbetween.h"
+
+#include <algorithm>
+
+using namespace pennaro;
+using pennaro::fuzzing::check;
+
+namespace {
+
+bool plain(QByteArrayView marker) {
+    const auto special = [](char c) { return QByteArrayView("\\.^$|\n?*+[](){}").contains(c); };
+    for (qsizetype at = 0; at < marker.size(); ++at) {
+        const char c = marker[at];
+        if (c == '\\' || c == '.' || c == '^' || c == '$' || c == '|' || c == '\n')
+            return false;
+        if (static_cast<unsigned char>(c) >= 0x80 && at + 1 < marker.size() &&
+            special(marker[++at]))
+            return false;
+    }
+    return true;
+}
+
+// Escaping walks the marker character by character and drops a lone last byte of 0x80 or
+// above, as every such walk does; what is left is what the pattern looks for.
+QByteArrayView effective(QByteArrayView marker) {
+    qsizetype at = 0;
+    while (at < marker.size()) {
+        const bool high = static_cast<unsigned char>(marker[at]) >= 0x80;
+        if (high && at + 1 == marker.size())
+            return marker.first(at);
+        at += high ? 2 : 1;
+    }
+    return marker;
+}
+
+char folded(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool foldedAt(QByteArrayView text, qsizetype at, QByteArrayView part) {
+    if (at < 0 || text.size() - at < part.size())
+        return false;
+    for (qsizetype k = 0; k < part.size(); ++k) {
+        if (folded(text[at + k]) != folded(part[k]))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    pennaro::fuzzing::FuzzInput input(data, size);
+    const int maxLength = input.byte() % 8;
+    const QByteArrayView left = input.field();
+    const QByteArrayView right = input.field();
+    const QByteArrayView subject = input.field(); // a page's text ends at its first zero byte
+
+    TextArray items;
+    const int count = extractBetween(subject, left, right, items, maxLength);
+    check(count == items.size(), "the count is the number of items");
+    if (!plain(left) || !plain(right))
+        return 0;
+
+    const QByteArrayView l = effective(left);
+    const QByteArrayView r = effective(right);
+    qsizetype cursor = 0;
+    for (const Text& item : items) {
+        check(!item.contains('\n'), "an item stays on one line", {}, item);
+        check(maxLength == 0 || item.size() <= maxLength, "no item is longer than allowed", {},
+              item);
+        qsizetype at = cursor;
+        while (at + l.size() + item.size() + r.size() <= subject.size() &&
+               !(foldedAt(subject, at, l) && subject.sliced(at + l.size()).startsWith(item) &&
+                 foldedAt(subject, at + l.size() + item.size(), r)))
+            ++at;
+        check(at + l.size() + item.size() + r.size() <= subject.size(),
+              "an item stands between the markers, after the previous one", subject.toByteArray(),
+              item);
+        cursor = at + l.size() + item.size() + r.size();
+    }
+    return 0;
+}
