@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 
 using pennaro::testing::LoopbackServer;
 using namespace std::chrono_literals;
@@ -83,6 +84,14 @@ TEST(LoopbackServer, EndlessBodyRepeatsItsChunk) {
     EXPECT_TRUE(got.startsWith("H\r\n\r\n" + QByteArray("abc").repeated(30000)));
 }
 
+TEST(LoopbackServer, GeneratedBodyHasItsSizeThenCloses) {
+    LoopbackServer server(
+        [](const auto&) { return LoopbackServer::generated("H\r\n\r\n", 100001, "abc"); });
+    RawClient client(server.port());
+    client.send(kRequest);
+    EXPECT_EQ(client.readAll(), "H\r\n\r\n" + QByteArray("abc").repeated(33334).left(100001));
+}
+
 // Tests of whole runs fetch one page after another; a held or hung-up connection must not
 // keep the next one waiting, and finished connections must not pile up.
 TEST(LoopbackServer, ServesConnectionsWhileOthersAreHeld) {
@@ -126,6 +135,19 @@ TEST(LoopbackServer, StopsAtOnceWithConnectionsOpen) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     // The held connection is closed, not left hanging.
     EXPECT_EQ(held.readAll(), "");
+}
+
+TEST(LoopbackServer, StopEndsHeldConnectionsBeforeTheDestructor) {
+    LoopbackServer server([](const auto&) { return LoopbackServer::stalled("partial"); });
+    RawClient held(server.port());
+    held.send(kRequest);
+    while (server.requests().isEmpty())
+        std::this_thread::sleep_for(10ms);
+    const auto start = std::chrono::steady_clock::now();
+    server.stop();
+    // Read to the close: a connection left open would take the read's 10 s of silence.
+    EXPECT_EQ(held.readAll(), "partial");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 
 } // namespace

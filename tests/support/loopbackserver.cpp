@@ -117,6 +117,19 @@ LoopbackServer::Reply LoopbackServer::endless(const QByteArray& head, const QByt
     return reply;
 }
 
+LoopbackServer::Reply LoopbackServer::generated(const QByteArray& head, qint64 size,
+                                                const QByteArray& chunk) {
+    Reply reply = endless(head, chunk);
+    reply.endlessBytes = size;
+    return reply;
+}
+
+LoopbackServer::Reply LoopbackServer::reset(const QByteArray& bytes) {
+    Reply reply = raw(bytes);
+    reply.end = Reply::End::Reset;
+    return reply;
+}
+
 LoopbackServer::LoopbackServer(Handler handler) : m_handler(std::move(handler)) {
     const auto fail = [this](const char* what) {
         const int error = errno;
@@ -142,11 +155,15 @@ LoopbackServer::LoopbackServer(Handler handler) : m_handler(std::move(handler)) 
     m_acceptThread = std::thread([this] { acceptLoop(); });
 }
 
-LoopbackServer::~LoopbackServer() {
+void LoopbackServer::stop() {
     // The wake pipe stays readable from here on, which ends every wait of every thread.
     const char byte = 0;
     while (::write(m_wake[1], &byte, 1) < 0 && errno == EINTR) {
     }
+}
+
+LoopbackServer::~LoopbackServer() {
+    stop();
     m_acceptThread.join();
     for (Connection& connection : m_connections)
         connection.thread.join();
@@ -244,6 +261,20 @@ void LoopbackServer::holdUntilHangUp(int socket) {
     }
 }
 
+bool LoopbackServer::sendRepeated(int socket, const QByteArray& chunk, qint64 size) {
+    // Whole chunks, so the body stays the chunk repeated however the sends fall.
+    const QByteArray block = chunk.repeated(std::max<qsizetype>(1, 16384 / chunk.size()));
+    if (size < 0) {
+        while (sendAll(socket, block)) {
+        }
+        return false;
+    }
+    for (; size >= block.size(); size -= block.size())
+        if (!sendAll(socket, block))
+            return false;
+    return sendAll(socket, QByteArrayView(block).first(static_cast<qsizetype>(size)));
+}
+
 void LoopbackServer::serve(int socket) {
     QByteArray head;
     if (!readHead(socket, head))
@@ -285,14 +316,17 @@ void LoopbackServer::serve(int socket) {
     case Reply::End::Hold:
         holdUntilHangUp(socket);
         break;
-    case Reply::End::Endless: {
-        if (reply.endlessChunk.isEmpty())
+    case Reply::End::Endless:
+        if (reply.endlessChunk.isEmpty() ||
+            !sendRepeated(socket, reply.endlessChunk, reply.endlessBytes))
             return;
-        // Whole chunks, so the body stays the chunk repeated however the sends fall.
-        const QByteArray block =
-            reply.endlessChunk.repeated(std::max<qsizetype>(1, 16384 / reply.endlessChunk.size()));
-        while (sendAll(socket, block)) {
-        }
+        ::shutdown(socket, SHUT_WR);
+        holdUntilHangUp(socket);
+        break;
+    case Reply::End::Reset: {
+        // A zero linger time turns the close into a reset.
+        const linger abort{1, 0};
+        ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
         break;
     }
     }

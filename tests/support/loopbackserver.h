@@ -15,7 +15,7 @@ namespace pennaro::testing {
 // An HTTP server on 127.0.0.1, on a port of its own, for tests. It records every request head
 // as it arrived and answers each connection, on a thread of its own, with the Reply that the
 // test's handler gives (handler calls never overlap). The destructor ends every connection at
-// once, held and endless ones too.
+// once, held and endless ones too; so does stop(), from any thread.
 class LoopbackServer final {
 public:
     struct Request {
@@ -36,13 +36,16 @@ public:
         enum class End {
             Close,   // closes the connection
             Hold,    // sends nothing more until the client hangs up or the server stops
-            Endless, // sends `endlessChunk` over and over until the client or the server goes
+            Endless, // sends `endlessChunk` over and over until the client or the server goes,
+                     // or, with `endlessBytes` set, until that many bytes of it, then closes
+            Reset,   // drops the connection with a reset instead of a close
         };
         QByteArray bytes;
         QByteArray trickle;
         std::chrono::milliseconds trickleInterval{0};
         End end = End::Close;
         QByteArray endlessChunk = "0123456789";
+        qint64 endlessBytes = -1;
     };
     using Handler = std::function<Reply(const Request&)>;
 
@@ -62,9 +65,17 @@ public:
                           std::chrono::milliseconds interval);
     // Sends `head`, then a body that never ends: `chunk` over and over.
     static Reply endless(const QByteArray& head, const QByteArray& chunk = "0123456789");
+    // Sends `head`, then `size` bytes of `chunk` over and over, then closes: a body of any size
+    // that the server never holds in memory.
+    static Reply generated(const QByteArray& head, qint64 size, const QByteArray& chunk);
+    // Sends these bytes, then drops the connection with a reset.
+    static Reply reset(const QByteArray& bytes);
 
     explicit LoopbackServer(Handler handler);
     ~LoopbackServer();
+    // Ends every connection at once; later ones wait unanswered in the listener's queue. The
+    // port stays bound until the destructor, so no other server is handed it meanwhile.
+    void stop();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
@@ -87,6 +98,7 @@ private:
     bool readHead(int socket, QByteArray& head);
     bool sendAll(int socket, QByteArrayView bytes);
     void holdUntilHangUp(int socket);
+    bool sendRepeated(int socket, const QByteArray& chunk, qint64 size);
     Wait waitFor(int socket, short events, int timeoutMs);
 
     Handler m_handler;
