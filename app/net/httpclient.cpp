@@ -28,6 +28,7 @@ struct ListDeleter {
 struct Transfer {
     HttpResponse response;
     qsizetype maxBodyBytes = 0;
+    qsizetype headerBytesLeft = 0;
 };
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {
@@ -46,6 +47,9 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const QByteArrayView line(data, static_cast<qsizetype>(size * count));
+    transfer->headerBytesLeft -= line.size();
+    if (transfer->headerBytesLeft < 0)
+        return 0; // a short count ends the transfer
     constexpr QByteArrayView name = "content-type:";
     if (line.startsWith("HTTP/")) {
         // A new response, after a redirect: only the final one's headers count.
@@ -78,6 +82,7 @@ HttpResponse HttpClient::get(const Text& url) const {
     CURL* curl = handle.get();
     Transfer transfer;
     transfer.maxBodyBytes = m_limits.maxBodyBytes;
+    transfer.headerBytesLeft = m_limits.maxHeaderBytes;
 
     // libcurl sends the path and query as they stand (no dot-segment removal with PATH_AS_IS,
     // no re-encoding) and leaves the fragment out; a URL it cannot send fails the request.

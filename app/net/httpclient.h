@@ -19,12 +19,16 @@ struct HttpResponse {
 // The limits keep a server from holding the program: a connection must be made within
 // `connectTimeout`, a transfer that delivers less than a byte a second for `stallTimeout`
 // ends, and reading stops at `maxBodyBytes`. In each case the bytes read so far are the body.
+// The header lines of one fetch, those of redirects and the trailers of a chunked body
+// included, end it once they pass `maxHeaderBytes`: libcurl keeps each line until the fetch
+// ends, and nothing but the stall limit would bound trailers that keep coming.
 class HttpClient final {
 public:
     struct Limits {
         std::chrono::seconds connectTimeout{30};
         std::chrono::seconds stallTimeout{60};
         qsizetype maxBodyBytes = qsizetype(64) * 1024 * 1024;
+        qsizetype maxHeaderBytes = qsizetype(1) * 1024 * 1024;
     };
 
     HttpClient() : HttpClient(Limits{}) {}
@@ -32,6 +36,8 @@ public:
 
     // An empty URL gives the empty response and makes no request.
     HttpResponse get(const Text& url) const;
+
+    const Limits& limits() const { return m_limits; }
 
     // The program's one client, with the production limits.
     static const HttpClient& shared();
