@@ -18,9 +18,9 @@
 namespace pennaro {
 
 ExtractionRun::ExtractionRun(QLineEdit* nameBox, ListEdit* listBox, QLabel* progressLabel,
-                             Text host)
+                             Text host, const HttpClient& client)
     : m_nameBox(nameBox), m_listBox(listBox), m_progressLabel(progressLabel),
-      m_host(std::move(host)) {}
+      m_host(std::move(host)), m_client(client) {}
 
 void ExtractionRun::run() {
     qint32 pageCount = 0;
@@ -44,7 +44,7 @@ void ExtractionRun::run() {
     for (qint32 pageIndex = 1; pageIndex <= pageCount; ++pageIndex) {
         const Text url = joinTexts(
             {"http://", m_host, "/f?kw=", encodedName, "&pn=", formatInteger(pageOffset)});
-        const Text pageText = bytesToText(pageBytesInListCodePage(HttpClient::shared().get(url)));
+        const Text pageText = bytesToText(pageBytesInListCodePage(m_client.get(url)));
         extractBetween(pageText, leftMarker, rightMarker, authorNames);
         appendNewNames(m_listBox, authorNames);
 

@@ -54,11 +54,11 @@ QUrl qqLink() {
 
 } // namespace
 
-MainWindow::MainWindow(Text host)
+MainWindow::MainWindow(Text host, const HttpClient& client)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint),
-      m_host(std::move(host)) {
+      m_host(std::move(host)), m_client(client) {
     setObjectName(u"窗口"_qs);
     setWindowTitle(caption());
     setWindowIcon(QIcon(u":/pennaro.svg"_qs));
@@ -135,7 +135,7 @@ void MainWindow::onMainWindowCreated() {
 }
 
 void MainWindow::onExtractClicked() {
-    ExtractionRun(m_编辑框1, m_编辑框2, m_标签3, m_host).run();
+    ExtractionRun(m_编辑框1, m_编辑框2, m_标签3, m_host, m_client).run();
 }
 
 void MainWindow::onSaveClicked() {

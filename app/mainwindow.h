@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/net/httpclient.h"
 #include "runtime/core/textdefs.h"
 
 #include <QWidget>
@@ -23,8 +24,10 @@ class MainWindow final : public QWidget {
 public:
     static constexpr QSize kOuterSize{530, 397};
 
-    // `host` is where the listing pages are fetched from.
-    explicit MainWindow(Text host = Text(kForumHost));
+    // `host` is where the listing pages are fetched from, through `client`, which must outlive
+    // the window.
+    explicit MainWindow(Text host = Text(kForumHost),
+                        const HttpClient& client = HttpClient::shared());
     ~MainWindow() override;
 
     // Fills the list, then shows the window centred with the focus in the forum name box.
@@ -56,6 +59,7 @@ private:
     void centreOnScreen();
 
     Text m_host;
+    const HttpClient& m_client;
     QMargins m_fittedMargins;
     QLineEdit* m_编辑框1;
     ListEdit* m_编辑框2;
