@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QString>
 
@@ -9,7 +10,9 @@
 #include <string>
 
 #include <sched.h>
+#include <stdlib.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
 namespace pennaro::testing {
 
@@ -22,6 +25,19 @@ inline std::string enterPrivateMountNamespace() {
             return std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
         if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
             return std::string("making / private: ") + std::strerror(errno);
+        // Some sandboxes allow the namespace but no tmpfs in it.
+        QByteArray probe =
+            QFile::encodeName(QDir::tempPath() + QStringLiteral("/pennaro-mount-probe-XXXXXX"));
+        if (::mkdtemp(probe.data()) == nullptr)
+            return std::string("making a directory to mount on: ") + std::strerror(errno);
+        const bool mounted =
+            ::mount("pennaro-test", probe.constData(), "tmpfs", 0, "size=4096") == 0;
+        const int error = errno;
+        if (mounted)
+            ::umount2(probe.constData(), MNT_DETACH);
+        ::rmdir(probe.constData());
+        if (!mounted)
+            return std::string("mounting a tmpfs: ") + std::strerror(error);
         return {};
     }();
     return failure;
