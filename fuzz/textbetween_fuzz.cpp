@@ -1,10 +1,17 @@
-// extractBetween over any subject and markers. Markers without pattern meaning after escaping
-// (no \ . ^ $ | and no line feed) must give items that are byte ranges of the subject, in order,
-// each right after an occurrence of the left marker and right before one of the right marker,
-// letters in any case, within one line. Other markers keep their pattern meaning, so for them
-// only the sanitizers judge.
+// extractBetween over any subject and markers. Markers that the pattern reads literally must
+// give items that are byte ranges of the subject, in order, each right after an occurrence of
+// the left marker and right before one of the right marker, letters in any case, within one
+// line. Other markers keep a pattern meaning, so for them only the sanitizers judge: those with
+// \ . ^ $ | or a line feed, which escaping leaves alone, and those whose escaped form reads
+// otherwise in the code page. Escaping walks bytes as the list's texts do (a byte of 0x80 or
+// above and the byte after it are one character); over bytes that are not valid code page 936
+// that walk and the code page part ways, and an escape can land on the wrong character (a
+// backslash can even become the second byte of one).
 #include "fuzz/fuzzinput.h"
+#include "runtime/core/cp936codec.h"
 #include "text/textbetween.h"
+
+#include <QString>
 
 #include <algorithm>
 
@@ -13,17 +20,15 @@ using pennaro::fuzzing::check;
 
 namespace {
 
-bool plain(QByteArrayView marker) {
-    const auto special = [](char c) { return QByteArrayView("\\.^$|\n?*+[](){}").contains(c); };
-    for (qsizetype at = 0; at < marker.size(); ++at) {
-        const char c = marker[at];
-        if (c == '\\' || c == '.' || c == '^' || c == '$' || c == '|' || c == '\n')
-            return false;
-        if (static_cast<unsigned char>(c) >= 0x80 && at + 1 < marker.size() &&
-            special(marker[++at]))
-            return false;
+// The marker as a literal pattern reads: the nine characters escaped.
+QString escapedAsRead(QStringView marker) {
+    QString out;
+    for (const QChar c : marker) {
+        if (QStringView(u"?*+[](){}").contains(c))
+            out += u'\\';
+        out += c;
     }
-    return true;
+    return out;
 }
 
 // Escaping walks the marker character by character and drops a lone last byte of 0x80 or
@@ -65,11 +70,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TextArray items;
     const int count = extractBetween(subject, left, right, items, maxLength);
     check(count == items.size(), "the count is the number of items");
-    if (!plain(left) || !plain(right))
-        return 0;
-
     const QByteArrayView l = effective(left);
     const QByteArrayView r = effective(right);
+    for (const QByteArrayView marker : {left, right}) {
+        if (std::any_of(marker.begin(), marker.end(),
+                        [](char c) { return QByteArrayView("\\.^$|\n").contains(c); }) ||
+            Cp936Codec::decode(escapeMarker(marker)) !=
+                escapedAsRead(Cp936Codec::decode(effective(marker))))
+            return 0;
+    }
     qsizetype cursor = 0;
     for (const Text& item : items) {
         check(!item.contains('\n'), "an item stays on one line", {}, item);
