@@ -107,6 +107,7 @@ HttpResponse HttpClient::get(const Text& url) const {
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
                      static_cast<long>(m_limits.stallTimeout.count()));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(m_limits.pageTimeout.count()));
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);

@@ -22,6 +22,9 @@ struct HttpResponse {
 // The header lines of one fetch, those of redirects and the trailers of a chunked body
 // included, end it once they pass `maxHeaderBytes`: libcurl keeps each line until the fetch
 // ends, and nothing but the stall limit would bound trailers that keep coming.
+// A page that is still arriving after `pageTimeout`, however steadily, ends there too: the
+// window takes no input during a fetch, and a server that drips a few bytes a second would
+// otherwise hold it until the body cap, for months.
 class HttpClient final {
 public:
     struct Limits {
@@ -29,6 +32,7 @@ public:
         std::chrono::seconds stallTimeout{60};
         qsizetype maxBodyBytes = qsizetype(64) * 1024 * 1024;
         qsizetype maxHeaderBytes = qsizetype(1) * 1024 * 1024;
+        std::chrono::seconds pageTimeout{300};
     };
 
     HttpClient() : HttpClient(Limits{}) {}

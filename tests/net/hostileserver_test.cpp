@@ -96,6 +96,7 @@ TEST(HostileServer, ProgramClientHasTheProductionLimits) {
     EXPECT_EQ(limits.stallTimeout, 60s);
     EXPECT_EQ(limits.maxBodyBytes, 64 * kMiB);
     EXPECT_EQ(limits.maxHeaderBytes, 1 * kMiB);
+    EXPECT_EQ(limits.pageTimeout, 300s);
 }
 
 // The program's own client against a 200 MB body: the first 64 MiB are the page, and the
@@ -345,5 +346,20 @@ INSTANTIATE_TEST_SUITE_P(
                     PageCase{"utf16_cut_in_a_unit", "text/html; charset=utf-16le",
                              QByteArray("a\0b\0c", 5), "ab" + kReplacement}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Two bytes a second pass the stall limit for ever; the page time-out ends the page with what
+// had arrived.
+TEST(HostileServer, SteadyDripEndsAtThePageTimeout) {
+    const QByteArray body = repeatedTo("<p>drip</p>", 1000);
+    LoopbackServer server(always(LoopbackServer::trickled(kHead, body, 500ms)));
+    const HttpClient client({2s, 1s, kCap, kMiB, 3s});
+    const Fetched fetched = fetchFrom(server, client);
+    EXPECT_FALSE(fetched.watchdogFired);
+    EXPECT_GE(fetched.elapsed, 3s);
+    EXPECT_LT(fetched.elapsed, 3s + kEndsWithin) << seconds(fetched.elapsed) << " s";
+    EXPECT_GE(fetched.response.body.size(), 3);
+    EXPECT_LT(fetched.response.body.size(), body.size());
+    EXPECT_TRUE(body.startsWith(fetched.response.body));
+}
 
 } // namespace
