@@ -79,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QByteArray reference;
     if (iconvUtf8(name, reference))
         check(decoded == reference, "the UTF-8 is iconv's", reference, decoded);
-    check(Cp936Codec::encode(QString::fromUtf8(decoded)) == name,
-          "the value leads back to the same name", name.toByteArray(),
-          Cp936Codec::encode(QString::fromUtf8(decoded)));
+    const Text nameAgain = Cp936Codec::encode(QString::fromUtf8(decoded));
+    check(nameAgain == name, "the value leads back to the same name", name.toByteArray(),
+          nameAgain);
     return 0;
 }

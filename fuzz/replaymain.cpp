@@ -38,15 +38,17 @@ int main(int argc, char** argv) {
             continue;
         const std::filesystem::path path(argv[i]);
         std::error_code error;
+        std::vector<std::filesystem::path> files;
         if (std::filesystem::is_directory(path, error)) {
-            for (const auto& entry : std::filesystem::directory_iterator(path)) {
-                if (entry.is_regular_file() && !runFile(entry.path()))
-                    return 1;
-                ran += entry.is_regular_file() ? 1 : 0;
-            }
-        } else if (!runFile(path)) {
-            return 1;
+            for (const auto& entry : std::filesystem::directory_iterator(path))
+                if (entry.is_regular_file())
+                    files.push_back(entry.path());
         } else {
+            files.push_back(path);
+        }
+        for (const auto& file : files) {
+            if (!runFile(file))
+                return 1;
             ++ran;
         }
     }

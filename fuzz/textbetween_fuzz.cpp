@@ -8,6 +8,7 @@
 // that walk and the code page part ways, and an escape can land on the wrong character (a
 // backslash can even become the second byte of one).
 #include "fuzz/fuzzinput.h"
+#include "fuzz/referencewalk.h"
 #include "runtime/core/cp936codec.h"
 #include "text/textbetween.h"
 
@@ -17,6 +18,7 @@
 
 using namespace pennaro;
 using pennaro::fuzzing::check;
+using namespace pennaro::fuzzing;
 
 namespace {
 
@@ -34,28 +36,8 @@ QString escapedAsRead(QStringView marker) {
 // Escaping walks the marker character by character and drops a lone last byte of 0x80 or
 // above, as every such walk does; what is left is what the pattern looks for.
 QByteArrayView effective(QByteArrayView marker) {
-    qsizetype at = 0;
-    while (at < marker.size()) {
-        const bool high = static_cast<unsigned char>(marker[at]) >= 0x80;
-        if (high && at + 1 == marker.size())
-            return marker.first(at);
-        at += high ? 2 : 1;
-    }
-    return marker;
-}
-
-char folded(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool foldedAt(QByteArrayView text, qsizetype at, QByteArrayView part) {
-    if (at < 0 || text.size() - at < part.size())
-        return false;
-    for (qsizetype k = 0; k < part.size(); ++k) {
-        if (folded(text[at + k]) != folded(part[k]))
-            return false;
-    }
-    return true;
+    const Walk walk = walkFrom(marker, 0);
+    return walk.endsInLoneByte ? marker.first(walk.starts.back()) : marker;
 }
 
 } // namespace
@@ -86,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               item);
         qsizetype at = cursor;
         while (at + l.size() + item.size() + r.size() <= subject.size() &&
-               !(foldedAt(subject, at, l) && subject.sliced(at + l.size()).startsWith(item) &&
-                 foldedAt(subject, at + l.size() + item.size(), r)))
+               !(sameAt(subject, at, l, true) && subject.sliced(at + l.size()).startsWith(item) &&
+                 sameAt(subject, at + l.size() + item.size(), r, true)))
             ++at;
         check(at + l.size() + item.size() + r.size() <= subject.size(),
               "an item stands between the markers, after the previous one", subject.toByteArray(),
