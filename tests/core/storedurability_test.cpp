@@ -1,6 +1,7 @@
 #include "runtime/core/cp936codec.h"
 #include "runtime/core/fileservices.h"
 #include "tests/support/scopedmount.h"
+#include "tests/support/testfiles.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +30,10 @@
 extern char** environ;
 
 using namespace pennaro;
+using pennaro::testing::entriesOf;
+using pennaro::testing::readFile;
 using pennaro::testing::ScopedMount;
+using pennaro::testing::writeFile;
 
 namespace {
 
@@ -42,21 +46,6 @@ QByteArray randomBytes(qint64 size, unsigned seed) {
     for (char& byte : bytes)
         byte = static_cast<char>(generator());
     return bytes;
-}
-
-QByteArray readDirectly(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeDirectly(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush();
-}
-
-QStringList entriesOf(const QString& directory) {
-    return QDir(directory).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // Where two byte strings part, for a failure message.
@@ -215,7 +204,7 @@ TEST(SaveKilled, LeavesTheOldOrTheNewListNeverAMix) {
     // Different lengths and bytes: any mix of the two, or a cut one, equals neither.
     const QByteArray oldList = randomBytes(6 * MiB + 17, 1);
     const QByteArray newList = randomBytes(8 * MiB + 1001, 2);
-    ASSERT_TRUE(writeDirectly(source, newList));
+    ASSERT_TRUE(writeFile(source, newList));
     const QByteArray listArgument = QFile::encodeName(list);
     const QByteArray listDirectory = QFile::encodeName(listDir.path());
     const QByteArray sourceArgument = QFile::encodeName(source);
@@ -224,13 +213,13 @@ TEST(SaveKilled, LeavesTheOldOrTheNewListNeverAMix) {
     // How long a whole save takes here, from the child's signal to its end.
     std::vector<double> wholeSaves;
     for (int i = 0; i < 5; ++i) {
-        ASSERT_TRUE(writeDirectly(list, oldList));
+        ASSERT_TRUE(writeFile(list, oldList));
         const pid_t pid = startSave(listArgument, sourceArgument);
         ASSERT_GT(pid, 0);
         const auto start = Clock::now();
         ASSERT_EQ(reap(pid), End::Saved);
         wholeSaves.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-        ASSERT_TRUE(readDirectly(list) == newList);
+        ASSERT_TRUE(readFile(list) == newList);
     }
     std::sort(wholeSaves.begin(), wholeSaves.end());
     const double saveSeconds = wholeSaves[wholeSaves.size() / 2];
@@ -245,7 +234,7 @@ TEST(SaveKilled, LeavesTheOldOrTheNewListNeverAMix) {
     int leftovers = 0;
     QStringList leftoverNames;
     for (int i = 0; i < kKills; ++i) {
-        ASSERT_TRUE(writeDirectly(list, oldList));
+        ASSERT_TRUE(writeFile(list, oldList));
         const pid_t pid = startSave(listArgument, sourceArgument);
         ASSERT_GT(pid, 0);
         std::this_thread::sleep_for(std::chrono::duration<double>(delay(generator)));
@@ -254,7 +243,7 @@ TEST(SaveKilled, LeavesTheOldOrTheNewListNeverAMix) {
         const End end = reap(pid);
         ASSERT_NE(end, End::Failed) << "kill " << i;
 
-        const QByteArray content = readDirectly(list);
+        const QByteArray content = readFile(list);
         if (content == oldList) {
             ASSERT_EQ(end, End::Killed) << "a save that succeeded left the old list";
             ++keptOld;
@@ -280,8 +269,7 @@ TEST(SaveKilled, LeavesTheOldOrTheNewListNeverAMix) {
                 continue;
             ++leftovers;
             leftoverNames << name;
-            EXPECT_TRUE(newList.startsWith(readDirectly(listDir.filePath(name))))
-                << name.toStdString();
+            EXPECT_TRUE(newList.startsWith(readFile(listDir.filePath(name)))) << name.toStdString();
             QFile::remove(listDir.filePath(name));
         }
     }
@@ -303,7 +291,7 @@ TEST_P(SaveOnAFullDisk, StoresWhatFitsAndElseKeepsTheOldList) {
     const FullDiskCase& c = GetParam();
     ASSERT_EQ(m_mount.mountTmpfs(m_mountPoint, c.diskBytes, c.inodes), "");
     const QByteArray oldList = randomBytes(c.oldBytes, 3);
-    ASSERT_TRUE(writeDirectly(m_list, oldList));
+    ASSERT_TRUE(writeFile(m_list, oldList));
     if (c.fillTheRest) {
         ASSERT_GT(fillUp(m_mountPoint + u"/filler"_qs), 0);
         ASSERT_EQ(freeBytes(m_mountPoint), 0);
@@ -314,7 +302,7 @@ TEST_P(SaveOnAFullDisk, StoresWhatFitsAndElseKeepsTheOldList) {
 
     const bool stored = storeFileBytes(pathOf(m_list), {newList});
     EXPECT_EQ(stored, c.fits);
-    EXPECT_TRUE(readDirectly(m_list) == (c.fits ? newList : oldList));
+    EXPECT_TRUE(readFile(m_list) == (c.fits ? newList : oldList));
     EXPECT_EQ(entriesOf(m_mountPoint), entries);
     // Nothing of the attempt stays, not even an unnamed file still taking room.
     if (!c.fits) {
@@ -343,11 +331,11 @@ TEST_F(SaveOnAMount, ReadOnlyDirectoryKeepsTheOldListAndGetsNothingNew) {
     for (const bool bind : {false, true}) {
         SCOPED_TRACE(bind ? "read-only bind mount" : "tmpfs remounted read-only");
         if (bind) {
-            ASSERT_TRUE(writeDirectly(m_list, oldList));
+            ASSERT_TRUE(writeFile(m_list, oldList));
             ASSERT_EQ(m_mount.bindReadOnly(m_mountPoint), "");
         } else {
             ASSERT_EQ(m_mount.mountTmpfs(m_mountPoint, 1 * MiB), "");
-            ASSERT_TRUE(writeDirectly(m_list, oldList));
+            ASSERT_TRUE(writeFile(m_list, oldList));
             // Writable until now: the failure below is the read-only mount's.
             ASSERT_TRUE(storeFileBytes(pathOf(other), {"x"}));
             ASSERT_TRUE(QFile::remove(other));
@@ -356,7 +344,7 @@ TEST_F(SaveOnAMount, ReadOnlyDirectoryKeepsTheOldListAndGetsNothingNew) {
         EXPECT_TRUE(QFileInfo(m_list).permissions().testFlag(QFileDevice::WriteOwner));
         EXPECT_FALSE(storeFileBytes(pathOf(m_list), {newList}));
         EXPECT_FALSE(storeFileBytes(pathOf(other), {newList}));
-        EXPECT_TRUE(readDirectly(m_list) == oldList);
+        EXPECT_TRUE(readFile(m_list) == oldList);
         EXPECT_EQ(entriesOf(m_mountPoint), QStringList{u"tieba.txt"_qs});
         ASSERT_EQ(m_mount.unmount(), "");
     }

@@ -3,6 +3,7 @@
 #include "runtime/core/fileservices.h"
 #include "runtime/gui/listedit.h"
 #include "runtime/gui/windowservices.h"
+#include "tests/support/fakefilemanager.h"
 #include "tests/support/loopbackserver.h"
 #include "tests/support/modaldriver.h"
 
@@ -20,6 +21,7 @@
 using namespace pennaro;
 using pennaro::testing::LoopbackServer;
 using pennaro::testing::ModalDriver;
+using pennaro::testing::readFile;
 
 namespace {
 
@@ -30,11 +32,6 @@ QByteArray listingPage(const QList<QByteArray>& names) {
         page += "<span class=\"tb_icon_author\"\n  title=\"" + cp936(u"主题作者:") + name +
                 "\"\n  data-field='{}'></span>\n";
     return page + "</ul></body></html>\n";
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 QString fixturePath(const char* name) {
@@ -96,29 +93,17 @@ private:
     // Runs one extraction against `server` with the two dialogs answered by `count` and
     // `offset` (a null string cancels that dialog); returns the dialogs' titles and texts.
     ModalDriver* answer(ModalDriver& dialogs, const QString& count, const QString& offset);
-    QStringList launched() const;
 
-    QTemporaryDir m_fakeBin;
-    QString m_launchLog;
+    testing::FakeFileManager m_fileManager;
 };
 
 void ExtractionRunTest::initTestCase() {
-    // The file manager the save starts: a stand-in that notes its arguments.
-    QVERIFY(m_fakeBin.isValid());
-    m_launchLog = m_fakeBin.filePath(u"launched.log"_qs);
-    const QString script = m_fakeBin.filePath(u"xdg-open"_qs);
-    QFile file(script);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> '" +
-               QFile::encodeName(m_launchLog) + "'\n");
-    file.close();
-    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("PATH", QFile::encodeName(m_fakeBin.path()) + ":" + qgetenv("PATH"));
+    QVERIFY(m_fileManager.install());
 }
 
 void ExtractionRunTest::init() {
     QFile::remove(Cp936Codec::decode(listFilePath()));
-    QFile::remove(m_launchLog);
+    m_fileManager.reset();
 }
 
 void ExtractionRunTest::cleanup() {
@@ -135,18 +120,6 @@ ModalDriver* ExtractionRunTest::answer(ModalDriver& dialogs, const QString& coun
     dialogs.then(count.isNull() ? testing::cancelDialog() : testing::typeAndConfirm(count));
     dialogs.then(offset.isNull() ? testing::cancelDialog() : testing::typeAndConfirm(offset));
     return &dialogs;
-}
-
-QStringList ExtractionRunTest::launched() const {
-    // The stand-in runs detached; give it a moment to write.
-    QStringList lines;
-    for (int i = 0; i < 100 && lines.isEmpty(); ++i) {
-        QTest::qWait(20);
-        lines = QString::fromUtf8(readFile(m_launchLog)).split(u'\n', Qt::SkipEmptyParts);
-        if (!QFile::exists(m_launchLog))
-            lines.clear();
-    }
-    return lines;
 }
 
 void ExtractionRunTest::requestsCarryNameAndOffsets_data() {
@@ -469,7 +442,7 @@ void ExtractionRunTest::saveWritesTheListAndOpensTheFolder() {
         QCOMPARE(dialogs.titles(), QStringList{u"信息："_qs});
         QCOMPARE(dialogs.texts(), QStringList{u"OK.路径是："_qs + path});
         QCOMPARE(readFile(path), list);
-        QCOMPARE(launched(), QStringList{Cp936Codec::decode(programDirectory())});
+        QCOMPARE(m_fileManager.launched(), QStringList{Cp936Codec::decode(programDirectory())});
     }
     // Started again, the program shows the same list.
     MainWindow again;
@@ -495,7 +468,7 @@ void ExtractionRunTest::failedSaveSaysSoAndKeepsTheFile() {
     QCOMPARE(dialogs.titles(), QStringList{u"信息："_qs});
     QCOMPARE(readFile(path), QByteArray(" @old"));
     QTest::qWait(200);
-    QVERIFY(!QFile::exists(m_launchLog));
+    QVERIFY(!m_fileManager.started());
 }
 
 void ExtractionRunTest::saveDuringARunSavesTheListAsItIs() {

@@ -3,6 +3,7 @@
 #include "runtime/core/fileservices.h"
 #include "runtime/gui/listedit.h"
 #include "runtime/gui/windowservices.h"
+#include "tests/support/fakefilemanager.h"
 #include "tests/support/modaldriver.h"
 #include "tests/support/scopedmount.h"
 
@@ -20,8 +21,11 @@
 #include <unistd.h>
 
 using namespace pennaro;
+using pennaro::testing::entriesOf;
 using pennaro::testing::ModalDriver;
+using pennaro::testing::readFile;
 using pennaro::testing::ScopedMount;
+using pennaro::testing::writeFile;
 
 namespace {
 
@@ -30,21 +34,6 @@ std::string g_noPrivateMounts;
 
 constexpr qint64 KiB = 1024;
 constexpr qint64 MiB = 1024 * KiB;
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.flush();
-}
-
-QStringList entriesOf(const QString& directory) {
-    return QDir(directory).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 // Equal, or where they part: a failed comparison of megabytes should not print them.
 QByteArray sameBytes(const QByteArray& actual, const QByteArray& expected) {
@@ -127,22 +116,14 @@ private Q_SLOTS:
     void listSavesBackByteForByte();
 
 private:
-    QTemporaryDir m_fakeBin;
-    QString m_launchLog;
+    testing::FakeFileManager m_fileManager;
     QString m_directory;
     QString m_listPath;
     ScopedMount m_mount;
 };
 
 void SaveDurabilityTest::initTestCase() {
-    // A stand-in for the file manager that a successful save opens, noting that it ran.
-    QVERIFY(m_fakeBin.isValid());
-    m_launchLog = m_fakeBin.filePath(u"launched.log"_qs);
-    const QString script = m_fakeBin.filePath(u"xdg-open"_qs);
-    QVERIFY(
-        writeFile(script, "#!/bin/sh\necho \"$@\" >> '" + QFile::encodeName(m_launchLog) + "'\n"));
-    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    qputenv("PATH", QFile::encodeName(m_fakeBin.path()) + ":" + qgetenv("PATH"));
+    QVERIFY(m_fileManager.install());
 
     m_directory = Cp936Codec::decode(programDirectory());
     m_listPath = Cp936Codec::decode(listFilePath());
@@ -151,7 +132,7 @@ void SaveDurabilityTest::initTestCase() {
 
 void SaveDurabilityTest::init() {
     QFile::remove(m_listPath);
-    QFile::remove(m_launchLog);
+    m_fileManager.reset();
 }
 
 void SaveDurabilityTest::cleanup() {
@@ -222,7 +203,7 @@ void SaveDurabilityTest::saveOnAFullOrReadOnlyDisk() {
     QVERIFY(getControlText(w.编辑框2()) == newList);
     if (!saves) {
         QTest::qWait(200);
-        QVERIFY2(!QFile::exists(m_launchLog), "a failed save opened the folder");
+        QVERIFY2(!m_fileManager.started(), "a failed save opened the folder");
     }
     w.close();
 }
